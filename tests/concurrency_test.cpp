@@ -1,0 +1,92 @@
+// First calls from many threads at once: one load, one table for all.
+#include <gtest/gtest.h>
+
+#include <QrScsiTimeouts.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "store_helpers.h"
+
+namespace {
+
+constexpr int thread_count = 16;
+
+struct Outcome {
+    bool threw = false;
+    std::vector<int32_t> table;
+};
+
+// Releases all threads together; the stand-in's slow constructor keeps the first load open
+// long enough for every other thread to arrive while it runs.
+std::vector<Outcome> firstCallsTogether() {
+    std::vector<Outcome> outcomes(thread_count);
+    std::atomic<int> waiting{thread_count};
+    std::vector<std::thread> threads;
+    for (Outcome& o : outcomes) {
+        threads.emplace_back([&o, &waiting] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) {
+            }
+            try {
+                for (int i = 0; i < 256; ++i) {
+                    o.table.push_back(getScsiTimeout(static_cast<unsigned char>(i)));
+                }
+            } catch (const std::runtime_error&) {
+                o.threw = true;
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    return outcomes;
+}
+
+class FirstCalls : public ::testing::Test {
+protected:
+    void SetUp() override {
+        st::reset();
+        installProbe();
+        st::seed("ScsiTimeouts", "CDB_05", "30");
+        st::delayConstruction(std::chrono::milliseconds(50));
+    }
+};
+
+TEST_F(FirstCalls, LoadOnceAndSeeOneTable) {
+    const std::vector<Outcome> outcomes = firstCallsTogether();
+    EXPECT_EQ(st::constructions(), 1);
+    EXPECT_EQ(reads(), 274u);
+    EXPECT_EQ(writes(), 18u);
+    for (const Outcome& o : outcomes) {
+        EXPECT_FALSE(o.threw);
+        ASSERT_EQ(o.table.size(), 256u);
+        EXPECT_EQ(o.table, outcomes[0].table);
+    }
+    EXPECT_EQ(outcomes[0].table[0x05], 30);
+    EXPECT_EQ(outcomes[0].table[0x12], 60);
+}
+
+TEST_F(FirstCalls, ArrivingWhileTheFirstLoadThrows) {
+    st::failConstruction(1);
+    const std::vector<Outcome> outcomes = firstCallsTogether();
+    int threw = 0;
+    for (const Outcome& o : outcomes) {
+        if (o.threw) {
+            ++threw;
+            continue;
+        }
+        ASSERT_EQ(o.table.size(), 256u);
+        EXPECT_EQ(o.table[0x05], 30);
+        EXPECT_EQ(o.table[0x12], 60);
+    }
+    EXPECT_EQ(threw, 1);
+    EXPECT_EQ(st::constructions(), 1);
+    EXPECT_EQ(reads(), 274u);
+    EXPECT_EQ(st::liveObjects(), 0);
+}
+
+}  // namespace
