@@ -4,7 +4,9 @@ namespace {
 int32_t table[256];
 }
 
-int32_t baselineLookup(unsigned char opcode) { return table[opcode]; }
+int32_t baselineLookup(unsigned char opcode) {
+    return table[opcode];
+}
 
 void baselineFill(int32_t value) {
     for (int32_t& t : table) {

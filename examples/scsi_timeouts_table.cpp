@@ -13,14 +13,22 @@ struct Named {
 };
 
 constexpr Named known_commands[] = {
-    {0x01, "REWIND"},          {0x07, "INITIALIZE_ELEMENT_STATUS"},
-    {0x08, "READ"},            {0x0A, "WRITE"},
-    {0x0C, "SEEK_BLOCK"},      {0x10, "WRITE_FILEMARKS"},
-    {0x11, "SPACE"},           {0x12, "INQUIRY"},
-    {0x13, "VERIFY"},          {0x16, "RESERVE"},
-    {0x19, "ERASE"},           {0x1A, "MODE_SENSE"},
-    {0x1B, "LOAD"},            {0x37, "INITIALIZE_ELEMENT_STATUS_WITH_RANGE"},
-    {0xA5, "MOVE_MEDIUM"},     {0xB8, "READ_ELEMENT_STATUS"},
+    {0x01, "REWIND"},
+    {0x07, "INITIALIZE_ELEMENT_STATUS"},
+    {0x08, "READ"},
+    {0x0A, "WRITE"},
+    {0x0C, "SEEK_BLOCK"},
+    {0x10, "WRITE_FILEMARKS"},
+    {0x11, "SPACE"},
+    {0x12, "INQUIRY"},
+    {0x13, "VERIFY"},
+    {0x16, "RESERVE"},
+    {0x19, "ERASE"},
+    {0x1A, "MODE_SENSE"},
+    {0x1B, "LOAD"},
+    {0x37, "INITIALIZE_ELEMENT_STATUS_WITH_RANGE"},
+    {0xA5, "MOVE_MEDIUM"},
+    {0xB8, "READ_ELEMENT_STATUS"},
     {0xE7, "INITIALIZE_ELEMENT_STATUS_WITH_RANGE_E7"},
 };
 

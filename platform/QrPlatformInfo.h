@@ -4,7 +4,7 @@
 #pragma once
 
 class QrPlatformInfo {
-public:
+  public:
     QrPlatformInfo();
     ~QrPlatformInfo();
 
@@ -18,6 +18,6 @@ public:
     // Stores `text` as the value's content, creating the value when it does not exist.
     int setString(const char* key, const char* name, const char* text, int size);
 
-private:
+  private:
     void* impl_;
 };

@@ -56,14 +56,15 @@ int32_t default_timeout = 120;
 
 // ---- The value reader ----------------------------------------------------------------------
 
-bool endsNumber(char c) { return c == '\0' || std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool endsNumber(char c) {
+    return c == '\0' || std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 // Reads one value under "ScsiTimeouts" and returns the timeout to use. When the stored text is
 // not an in-bound number or the marker of `def`, and `def` is positive, the value is rewritten
 // to the marker of `def` -- but only on an installation that has the install entry.
 // Numbers are compared at full width, so a value beyond 32 bits cannot wrap into the bounds.
-int32_t loadTimeout(QrPlatformInfo& info, const char* name, int32_t min, int32_t max,
-                    int32_t def) {
+int32_t loadTimeout(QrPlatformInfo& info, const char* name, int32_t min, int32_t max, int32_t def) {
     static int32_t base_present = -1;  // -1: not probed yet; the answer holds for the process
 
     char buffer[value_size];

@@ -47,7 +47,7 @@ std::vector<Outcome> firstCallsTogether() {
 }
 
 class FirstCalls : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         st::reset();
         installProbe();

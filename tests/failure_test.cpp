@@ -19,11 +19,8 @@ struct Failure {
 // Empty registry with the probe present: call 1 reads DEFAULT, 2 is the probe, 3 writes
 // DEFAULT's marker, 4..259 read the per-code values, 260 reads INQUIRY, 261 writes its marker.
 const Failure failures[] = {
-    {"Constructor", 1, 0},
-    {"PerCodeRead", 0, 100},
-    {"Probe", 0, 2},
-    {"DefaultWrite", 0, 3},
-    {"NamedWrite", 0, 261},
+    {"Constructor", 1, 0},  {"PerCodeRead", 0, 100}, {"Probe", 0, 2},
+    {"DefaultWrite", 0, 3}, {"NamedWrite", 0, 261},
 };
 
 class FailedLoad : public ::testing::TestWithParam<Failure> {};

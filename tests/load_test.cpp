@@ -39,7 +39,9 @@ const std::vector<Command> commands = {
     {"ERASE", 0x19, 86400},
 };
 
-std::string marker(int32_t t) { return "*" + std::to_string(t) + "*"; }
+std::string marker(int32_t t) {
+    return "*" + std::to_string(t) + "*";
+}
 
 void expectDefaultTable(int32_t fallback) {
     std::vector<int32_t> expected(256, fallback);
@@ -52,7 +54,7 @@ void expectDefaultTable(int32_t fallback) {
 }
 
 class Load : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { st::reset(); }
 };
 

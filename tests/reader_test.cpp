@@ -58,7 +58,7 @@ const Row rows[] = {
 };
 
 class Reader : public ::testing::TestWithParam<Row> {
-protected:
+  protected:
     void SetUp() override {
         st::reset();
         installProbe();

@@ -18,8 +18,16 @@ inline std::vector<st::StoreCall> callsOf(st::StoreCall::Kind kind, const std::s
     return out;
 }
 
-inline std::size_t reads() { return callsOf(st::StoreCall::Get, "ScsiTimeouts").size(); }
-inline std::size_t probes() { return callsOf(st::StoreCall::Get, "Base").size(); }
-inline std::size_t writes() { return callsOf(st::StoreCall::Set, "ScsiTimeouts").size(); }
+inline std::size_t reads() {
+    return callsOf(st::StoreCall::Get, "ScsiTimeouts").size();
+}
+inline std::size_t probes() {
+    return callsOf(st::StoreCall::Get, "Base").size();
+}
+inline std::size_t writes() {
+    return callsOf(st::StoreCall::Set, "ScsiTimeouts").size();
+}
 
-inline void installProbe() { st::seed("Base", "vARURAROD", "1"); }
+inline void installProbe() {
+    st::seed("Base", "vARURAROD", "1");
+}
