@@ -7,6 +7,8 @@
 //   REWIND=900
 //
 // A value is the whole rest of its line after the first '=', white space included.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -75,6 +77,15 @@ void saveFile(const char* path, const Store& store) {
     }
 }
 
+const std::string* findValue(const Store& store, const std::string& key, const std::string& name) {
+    const auto k = store.find(key);
+    if (k == store.end()) {
+        return nullptr;
+    }
+    const auto v = k->second.find(name);
+    return v == k->second.end() ? nullptr : &v->second;
+}
+
 // Logs the call and throws when it is the one chosen to fail. Caller holds the mutex.
 void countCall(State& s, qrlib_stand_in::StoreCall call) {
     s.calls.push_back(std::move(call));
@@ -115,17 +126,13 @@ int QrPlatformInfo::getString(const char* key, const char* name, char* buffer, i
     State& s = *static_cast<State*>(impl_);
     std::lock_guard<std::mutex> lock(s.mutex);
     countCall(s, {qrlib_stand_in::StoreCall::Get, key, name, *size, {}});
-    const auto k = s.store.find(key);
-    if (k == s.store.end()) {
-        return 0;
-    }
-    const auto v = k->second.find(name);
-    if (v == k->second.end()) {
+    const std::string* text = findValue(s.store, key, name);
+    if (text == nullptr) {
         return 0;
     }
     if (*size > 0) {
-        const std::size_t n = std::min(v->second.size(), static_cast<std::size_t>(*size) - 1);
-        std::memcpy(buffer, v->second.data(), n);
+        const std::size_t n = std::min(text->size(), static_cast<std::size_t>(*size) - 1);
+        std::memcpy(buffer, text->data(), n);
         buffer[n] = '\0';
     }
     return 1;
@@ -165,11 +172,8 @@ void seed(const std::string& key, const std::string& name, const std::string& te
 std::optional<std::string> value(const std::string& key, const std::string& name) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const auto k = s.store.find(key);
-    if (k == s.store.end() || k->second.count(name) == 0) {
-        return std::nullopt;
-    }
-    return k->second.at(name);
+    const std::string* text = findValue(s.store, key, name);
+    return text != nullptr ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 std::vector<StoreCall> calls() {
