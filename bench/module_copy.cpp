@@ -14,6 +14,5 @@ void freshRegistry() {
 
 // The install probe's answer is kept for the process, so only the first load probes.
 void loadOnce() {
-    default_timeout = 120;
-    loadRegistry();
+    qr_scsi_timeouts::loadRegistry();
 }

@@ -9,19 +9,13 @@
 #include <cstring>
 
 #include "QrPlatformInfo.h"
+#include "QrScsiTimeoutsModule.h"
 
-namespace {
+namespace qr_scsi_timeouts {
 
 // ---- Built-in defaults ---------------------------------------------------------------------
 
-struct ScsiTimeoutEntry {
-    unsigned char opcode;
-    const char* name;
-    int32_t timeout;
-};
-
-// Read, and repaired, in this order.
-constexpr ScsiTimeoutEntry default_timeout_arr[] = {
+const ScsiTimeoutEntry default_timeout_arr[named_count] = {
     {0x12, "INQUIRY", 60},
     {0x1A, "MODE_SENSE", 2940},
     {0x01, "REWIND", 1800},
@@ -41,18 +35,14 @@ constexpr ScsiTimeoutEntry default_timeout_arr[] = {
     {0x19, "ERASE", 86400},
 };
 
-constexpr char key_name[] = "ScsiTimeouts";
-constexpr int32_t min_timeout = 1;
-constexpr int32_t max_timeout = 86400;  // one day
-constexpr int32_t no_default = -1;      // per-code values: "not stored", never written back
-constexpr int value_size = 128;
+const char key_name[] = "ScsiTimeouts";
+
+namespace {
 
 // ---- Process state -------------------------------------------------------------------------
 
 // Every entry is assigned by the load before any lookup returns.
 int32_t cmd_timeout_arr[256];
-// Kept across a failed load: a retry passes the value already read as the default.
-int32_t default_timeout = 120;
 
 // ---- The value reader ----------------------------------------------------------------------
 
@@ -60,79 +50,119 @@ bool endsNumber(char c) {
     return c == '\0' || std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-// Reads one value under "ScsiTimeouts" and returns the timeout to use. When the stored text is
-// not an in-bound number or the marker of `def`, and `def` is positive, the value is rewritten
-// to the marker of `def` -- but only on an installation that has the install entry.
+}  // namespace
+
 // Numbers are compared at full width, so a value beyond 32 bits cannot wrap into the bounds.
+// Text with no usable number gives the default, so no timeout leaves the bounds.
+Decision decideTimeout(const char* text, int32_t min, int32_t max, int32_t def) {
+    Decision d{def, false, Verdict::Absent, 0};
+    if (text != nullptr && text[0] == '\0') {
+        d.verdict = Verdict::Empty;
+    } else if (text != nullptr) {
+        char* end = nullptr;
+        const long v = std::strtol(text, &end, 0);
+        d.number_end = static_cast<int>(end - text);
+        const bool has_number = end != text;
+        if (endsNumber(*end)) {  // white space ends a number: "900 seconds" is 900
+            if (!has_number) {
+                d.verdict = Verdict::NotANumber;
+            } else if (v < min) {
+                d = {min, false, Verdict::BelowMinimum, d.number_end};
+            } else if (v > max) {
+                d = {max, false, Verdict::AboveMaximum, d.number_end};
+            } else {
+                d = {static_cast<int32_t>(v), false, Verdict::Clean, d.number_end};
+            }
+        } else if (text[0] == '*') {
+            char* marker_end = nullptr;
+            const long m = std::strtol(text + 1, &marker_end, 0);
+            if (marker_end == text + 1) {
+                d.verdict = Verdict::NotANumber;
+            } else if (*marker_end != '*') {
+                d.verdict = Verdict::UnclosedMarker;
+            } else {
+                d.verdict = m == def ? Verdict::Clean : Verdict::StaleMarker;
+            }
+        } else {
+            d.verdict = has_number ? Verdict::TrailingText : Verdict::NotANumber;
+            if (has_number && v >= min && v <= max) {
+                d.timeout = static_cast<int32_t>(v);  // "60abc": the number serves until repaired
+            }
+        }
+    }
+    // A per-code value's default is no timeout, so there is nothing to write back.
+    d.rewrite = d.verdict != Verdict::Clean && def > 0;
+    return d;
+}
+
+bool readValue(QrPlatformInfo& info, const char* key, const char* name, char* buffer) {
+    std::memset(buffer, 0, value_size);
+    int size = value_size;  // a store may write back what it copied: fresh for every call
+    const bool found = info.getString(key, name, buffer, &size) != 0;
+    buffer[value_size - 1] = '\0';  // a store may fill the buffer without a terminator
+    return found;
+}
+
+void formatMarker(char* buffer, int32_t def) {
+    std::snprintf(buffer, value_size, "*%d*", static_cast<int>(def));
+}
+
+namespace {
+
+// Reads one value under "ScsiTimeouts" and returns the timeout to use; repairs the value to the
+// marker of `def` when it is due -- but only on an installation that has the install entry.
 int32_t loadTimeout(QrPlatformInfo& info, const char* name, int32_t min, int32_t max, int32_t def) {
     static int32_t base_present = -1;  // -1: not probed yet; the answer holds for the process
 
     char buffer[value_size];
-    std::memset(buffer, 0, sizeof buffer);
-    int size = value_size;
-    int32_t result = def;
-    bool rewrite = true;
-
-    if (info.getString(key_name, name, buffer, &size) != 0 && buffer[0] != '\0') {
-        buffer[value_size - 1] = '\0';
-        char* end = nullptr;
-        const long v = std::strtol(buffer, &end, 0);
-        const bool has_number = end != buffer;
-        if (endsNumber(*end)) {
-            if (!has_number) {
-                // white space only: nothing to use, so the default
-            } else if (v < min) {
-                result = min;
-            } else if (v > max) {
-                result = max;
-            } else {
-                result = static_cast<int32_t>(v);
-                rewrite = false;
-            }
-        } else if (buffer[0] == '*') {
-            char* marker_end = nullptr;
-            const long m = std::strtol(buffer + 1, &marker_end, 0);
-            if (*marker_end == '*' && m == def) {
-                rewrite = false;  // the current marker; result is already def
-            }
-        } else if (has_number && v >= min && v <= max) {
-            result = static_cast<int32_t>(v);  // "60abc": the number serves, the text is repaired
-        }
-    }
-
-    if (rewrite && def > 0) {
+    const bool found = readValue(info, key_name, name, buffer);
+    const Decision d = decideTimeout(found ? buffer : nullptr, min, max, def);
+    if (d.rewrite) {
         if (base_present < 0) {
-            size = value_size;
-            base_present = info.getString("Base", "vARURAROD", buffer, &size);
+            base_present = readValue(info, "Base", "vARURAROD", buffer) ? 1 : 0;
         }
         if (base_present != 0) {
-            std::snprintf(buffer, sizeof buffer, "*%d*", def);
+            formatMarker(buffer, def);
             info.setString(key_name, name, buffer, value_size);
         }
     }
-    return result;
+    return d.timeout;
 }
+
+}  // namespace
 
 // ---- The load ------------------------------------------------------------------------------
 
-void loadRegistry() {
-    QrPlatformInfo info;
-
-    // DEFAULT is read first because the per-code pass falls back to it.
-    default_timeout = loadTimeout(info, "DEFAULT", min_timeout, max_timeout, default_timeout);
+void loadTable(QrPlatformInfo& info, ValueReader read, int32_t* table, Source* source) {
+    // DEFAULT is read first because the per-code pass falls back to it. Its default is always
+    // the built-in one, so a load retried after a failure writes the same marker as a first.
+    const int32_t default_timeout =
+        read(info, "DEFAULT", min_timeout, max_timeout, builtin_default_timeout);
 
     char name[16];
     for (int i = 0; i < 256; ++i) {
         std::snprintf(name, sizeof name, "CDB_%02X", i);
-        const int32_t t = loadTimeout(info, name, min_timeout, max_timeout, no_default);
-        cmd_timeout_arr[i] = t > 0 ? t : default_timeout;
+        const int32_t t = read(info, name, min_timeout, max_timeout, no_default);
+        table[i] = t > 0 ? t : default_timeout;
+        if (source != nullptr) {
+            source[i] = t > 0 ? Source::PerCode : Source::Default;
+        }
     }
 
     // A named command's own value wins over its per-code value.
     for (const ScsiTimeoutEntry& row : default_timeout_arr) {
-        cmd_timeout_arr[row.opcode] =
-            loadTimeout(info, row.name, min_timeout, max_timeout, row.timeout);
+        table[row.opcode] = read(info, row.name, min_timeout, max_timeout, row.timeout);
+        if (source != nullptr) {
+            source[row.opcode] = Source::Named;
+        }
     }
+}
+
+namespace {
+
+void loadRegistry() {
+    QrPlatformInfo info;
+    loadTable(info, loadTimeout, cmd_timeout_arr, nullptr);
 }
 
 // The slow path of the first lookups: a function-local static runs its initialiser once, even
@@ -146,13 +176,14 @@ void loadRegistry() {
 }
 
 }  // namespace
+}  // namespace qr_scsi_timeouts
 
 // ---- The lookup ----------------------------------------------------------------------------
 
 int32_t getScsiTimeout(unsigned char opcode) {
     static std::atomic<bool> loaded{false};  // constant-initialised: no guard of its own
     if (__builtin_expect(!loaded.load(std::memory_order_acquire), 0)) {
-        return loadAndLookup(loaded, opcode);
+        return qr_scsi_timeouts::loadAndLookup(loaded, opcode);
     }
-    return cmd_timeout_arr[opcode];
+    return qr_scsi_timeouts::cmd_timeout_arr[opcode];
 }
