@@ -90,3 +90,28 @@ TEST_F(FirstCalls, ArrivingWhileTheFirstLoadThrows) {
 }
 
 }  // namespace
+
+// A thread that learns of the load only through a relaxed flag has no order with the loading
+// thread but the library's own: under ThreadSanitizer a lookup that does not acquire the loaded
+// flag shows up as a race on the table.
+TEST(ReaderBeforeLoad, SeesTheWholeTable) {
+    st::reset();
+    st::seed("ScsiTimeouts", "CDB_05", "30");
+    std::atomic<bool> go{false};
+    std::vector<int32_t> seen;
+    std::thread reader([&] {
+        while (!go.load(std::memory_order_relaxed)) {
+        }
+        for (int i = 0; i < 256; ++i) {
+            seen.push_back(getScsiTimeout(static_cast<unsigned char>(i)));
+        }
+    });
+    const int32_t first = getScsiTimeout(0x05);
+    go.store(true, std::memory_order_relaxed);
+    reader.join();
+    ASSERT_EQ(seen.size(), 256u);
+    EXPECT_EQ(first, 30);
+    EXPECT_EQ(seen[0x05], 30);
+    EXPECT_EQ(seen[0x12], 60);
+    EXPECT_EQ(seen[0x00], 120);
+}

@@ -13,14 +13,21 @@ namespace {
 struct Failure {
     const char* label;
     int construction_failures;
-    int failing_call;  // counting store calls from 1; 0: none
+    int failing_call;          // counting store calls from 1; 0: none
+    const char* default_text;  // DEFAULT's stored text; nullptr: none
 };
 
 // Empty registry with the probe present: call 1 reads DEFAULT, 2 is the probe, 3 writes
 // DEFAULT's marker, 4..259 read the per-code values, 260 reads INQUIRY, 261 writes its marker.
+// A DEFAULT that is bounded (0 gives 1) must not carry its bounded value into the retry's marker.
 const Failure failures[] = {
-    {"Constructor", 1, 0},  {"PerCodeRead", 0, 100}, {"Probe", 0, 2},
-    {"DefaultWrite", 0, 3}, {"NamedWrite", 0, 261},
+    {"Constructor", 1, 0, nullptr},
+    {"PerCodeRead", 0, 100, nullptr},
+    {"Probe", 0, 2, nullptr},
+    {"DefaultWrite", 0, 3, nullptr},
+    {"NamedWrite", 0, 261, nullptr},
+    {"PerCodeReadAfterZeroDefault", 0, 100, "0"},
+    {"NamedWriteAfterHugeDefault", 0, 261, "100000"},
 };
 
 class FailedLoad : public ::testing::TestWithParam<Failure> {};
@@ -29,6 +36,9 @@ TEST_P(FailedLoad, ReachesCallerAndNextCallLoadsAgain) {
     const Failure& f = GetParam();
     st::reset();
     installProbe();
+    if (f.default_text != nullptr) {
+        st::seed("ScsiTimeouts", "DEFAULT", f.default_text);
+    }
     st::failConstruction(f.construction_failures);
     st::failStoreCall(f.failing_call);
 
@@ -41,6 +51,7 @@ TEST_P(FailedLoad, ReachesCallerAndNextCallLoadsAgain) {
     st::seed("ScsiTimeouts", "INQUIRY", "77");
     EXPECT_EQ(getScsiTimeout(0x12), 77);
     EXPECT_EQ(getScsiTimeout(0x00), 120);
+    EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), "*120*");
     EXPECT_EQ(reads() - reads_before, 274u);
     EXPECT_EQ(st::liveObjects(), 0);
     // The probe is made again only when the first one did not return.
