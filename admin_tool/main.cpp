@@ -1,0 +1,5 @@
+#include "scsi_timeouts_tool.h"
+
+int main(int argc, char** argv) {
+    return scsi_timeouts_tool::runTool(argc, argv);
+}

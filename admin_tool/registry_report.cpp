@@ -1,0 +1,140 @@
+// The registry as the next load will see it: the library's own load, given a reader that
+// records what it decides instead of writing markers.
+#include <QrPlatformInfo.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "scsi_timeouts_tool.h"
+
+namespace scsi_timeouts_tool {
+
+namespace {
+
+RegistryReport* current = nullptr;  // the load's reader takes no context
+int next_value = 0;
+
+bool isDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Looks at what follows the leading number, where the library stops reading.
+unsigned warningsFor(const ValueReport& v, bool install_entry) {
+    unsigned w = 0;
+    const qst::Decision& d = v.decision;
+    if (v.found && d.number_end > 0) {
+        const char* after = v.stored + d.number_end;
+        if (std::isspace(static_cast<unsigned char>(*after)) != 0) {
+            while (std::isspace(static_cast<unsigned char>(*after)) != 0) {
+                ++after;
+            }
+            if (isDigit(*after)) {
+                w |= DigitsAfterSpace;
+            }
+        } else if (*after == ',' || *after == '.') {
+            w |= GroupingOrDecimal;
+        } else if (*after == 'e' || *after == 'E') {
+            const char* exponent = after + 1;
+            if (*exponent == '+' || *exponent == '-') {
+                ++exponent;
+            }
+            if (isDigit(*exponent)) {
+                w |= Exponent;
+            }
+        }
+    }
+    if (v.found && v.def <= 0 && d.timeout <= 0) {
+        w |= PerCodeUnusable;
+    }
+    if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Absent) {
+        w |= NotRepairedNoInstall;
+    }
+    return w;
+}
+
+int32_t recordValue(QrPlatformInfo& info, const char* name, int32_t min, int32_t max, int32_t def) {
+    if (next_value >= qst::value_count) {
+        return def;  // never: the load reads exactly value_count values
+    }
+    ValueReport& v = current->values[next_value++];
+    std::snprintf(v.name, sizeof v.name, "%s", name);
+    v.found = qst::readValue(info, qst::key_name, name, v.stored);
+    v.def = def;
+    v.decision = qst::decideTimeout(v.found ? v.stored : nullptr, min, max, def);
+    v.repaired = v.decision.rewrite && current->install_entry;
+    v.warnings = warningsFor(v, current->install_entry);
+    return v.decision.timeout;
+}
+
+}  // namespace
+
+void readRegistry(QrPlatformInfo& info, RegistryReport& report) {
+    char buffer[qst::value_size];
+    // The library looks the install entry up only when a repair falls due; the answer is the
+    // same, and asking first lets every value say whether it would be written.
+    report.install_entry = qst::readValue(info, "Base", "vARURAROD", buffer);
+    current = &report;
+    next_value = 0;
+    qst::loadTable(info, recordValue, report.table, report.source);
+    current = nullptr;
+}
+
+const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode) {
+    switch (report.source[opcode]) {
+        case qst::Source::PerCode:
+            return report.values[1 + opcode];
+        case qst::Source::Named:
+            for (int i = 0; i < qst::named_count; ++i) {
+                if (qst::default_timeout_arr[i].opcode == opcode) {
+                    return report.values[1 + 256 + i];
+                }
+            }
+            break;
+        case qst::Source::Default:
+            break;
+    }
+    return report.values[0];
+}
+
+const char* reasonText(qst::Verdict verdict) {
+    switch (verdict) {
+        case qst::Verdict::Clean:
+            return nullptr;
+        case qst::Verdict::Absent:
+            return "absent";
+        case qst::Verdict::Empty:
+            return "empty";
+        case qst::Verdict::BelowMinimum:
+            return "below the minimum";
+        case qst::Verdict::AboveMaximum:
+            return "above the maximum";
+        case qst::Verdict::StaleMarker:
+            return "stale marker";
+        case qst::Verdict::UnclosedMarker:
+            return "unclosed marker";
+        case qst::Verdict::NotANumber:
+            return "not a number";
+        case qst::Verdict::TrailingText:
+            return "number followed by other text";
+    }
+    return "unknown";
+}
+
+const char* warningText(Warning warning) {
+    switch (warning) {
+        case DigitsAfterSpace:
+            return "white space ends the number: the digits after it are ignored";
+        case GroupingOrDecimal:
+            return "digit grouping or a decimal point ends the number";
+        case Exponent:
+            return "an exponent ends the number";
+        case PerCodeUnusable:
+            return "gives no usable number: DEFAULT applies";
+        case NotRepairedNoInstall:
+            return "not repaired: no install entry vARURAROD under Base";
+    }
+    return "unknown";
+}
+
+}  // namespace scsi_timeouts_tool

@@ -1,0 +1,56 @@
+// scsi-timeouts, the administrator's view of the registry key "ScsiTimeouts": what the library's
+// next load will see, decide and write, found with the library's own reader and load over a
+// store that is only read.
+#pragma once
+
+#include <QrScsiTimeoutsModule.h>
+
+#include <cstdint>
+
+class QrPlatformInfo;
+
+namespace scsi_timeouts_tool {
+
+namespace qst = qr_scsi_timeouts;
+
+// Mistakes the library accepts without a word.
+enum Warning : unsigned {
+    DigitsAfterSpace = 1u << 0,      // "1 800" is 1
+    GroupingOrDecimal = 1u << 1,     // "1,800" and "1.5" are 1
+    Exponent = 1u << 2,              // "1e2" is 1
+    PerCodeUnusable = 1u << 3,       // a stored per-code value that gives DEFAULT
+    NotRepairedNoInstall = 1u << 4,  // a bad value that stays, for want of the install entry
+};
+
+struct ValueReport {
+    char name[48];  // the longest is INITIALIZE_ELEMENT_STATUS_WITH_RANGE_E7
+    bool found;
+    char stored[qst::value_size];  // what the library reads of it: at most 127 characters
+    int32_t def;                   // the default it is read with
+    qst::Decision decision;
+    unsigned warnings;
+    bool repaired;  // the next load writes the marker of `def`
+};
+
+struct RegistryReport {
+    bool install_entry;
+    ValueReport values[qst::value_count];  // in read order
+    int32_t table[256];
+    qst::Source source[256];
+};
+
+// Reads the registry through `info` with getString only.
+void readRegistry(QrPlatformInfo& info, RegistryReport& report);
+
+// The value that decided a table entry.
+const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode);
+
+const char* reasonText(qst::Verdict verdict);  // nullptr for a clean value
+const char* warningText(Warning warning);
+constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent, PerCodeUnusable,
+                                    NotRepairedNoInstall};
+
+// The command line: scsi-timeouts show|check ... Returns the exit status.
+int runTool(int argc, char** argv);
+
+}  // namespace scsi_timeouts_tool
