@@ -47,7 +47,9 @@ unsigned warningsFor(const ValueReport& v, bool install_entry) {
     if (v.found && v.def <= 0 && d.timeout <= 0) {
         w |= PerCodeUnusable;
     }
-    if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Absent) {
+    // Nothing stored gives the default; anything else left unrepaired is worth a word ("0" is 1).
+    if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Absent &&
+        d.verdict != qst::Verdict::Empty) {
         w |= NotRepairedNoInstall;
     }
     return w;
