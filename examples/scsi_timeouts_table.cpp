@@ -1,9 +1,12 @@
 // Prints the timeout for each operation code on the command line (hex with 0x, octal with 0,
-// or decimal), or the whole table with the command names it knows.
+// or decimal), or the whole table with the command names it knows. The first lookup loads the
+// registry, and with it writes the default markers; scsi-timeouts looks without writing.
 #include <QrScsiTimeouts.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -49,6 +52,10 @@ void printEntry(unsigned opcode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: %s [OPCODE...]  (0..255: hex 0x.., octal 0.. or decimal)\n", argv[0]);
+        return 0;
+    }
     if (argc == 1) {
         for (unsigned opcode = 0; opcode < 256; ++opcode) {
             printEntry(opcode);
@@ -57,9 +64,11 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     for (int i = 1; i < argc; ++i) {
+        // strtoul takes a sign and white space, and wraps a negative number round: only digits.
         char* end = nullptr;
-        const unsigned long opcode = std::strtoul(argv[i], &end, 0);
-        if (end == argv[i] || *end != '\0' || opcode > 0xFF) {
+        const bool digits = std::isdigit(static_cast<unsigned char>(argv[i][0])) != 0;
+        const unsigned long opcode = digits ? std::strtoul(argv[i], &end, 0) : 0;
+        if (!digits || *end != '\0' || opcode > 0xFF) {
             std::fprintf(stderr, "not an operation code (0..255): %s\n", argv[i]);
             status = 2;
             continue;

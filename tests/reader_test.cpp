@@ -61,21 +61,29 @@ const Row rows[] = {
     {"Over127Characters", long_text, 6, false, 6},
 };
 
+// The store behaves as real ones may: it reports the length it copied through the size, and a
+// text that does not fit fills the buffer without a terminator.
 class Reader : public ::testing::TestWithParam<Row> {
   protected:
     void SetUp() override {
         st::reset();
+        st::reportCopiedSize();
+        st::omitNulWhenCut();
         installProbe();
     }
 };
 
 TEST_P(Reader, NamedCommand) {
     const Row& row = GetParam();
+    st::seed("ScsiTimeouts", "DEFAULT", "*3000*");  // found and stale: the probe follows a read
     if (row.text) {
         st::seed("ScsiTimeouts", "INQUIRY", *row.text);
     }
     EXPECT_EQ(getScsiTimeout(0x12), row.named);
     EXPECT_EQ(st::value("ScsiTimeouts", "INQUIRY"), row.rewritten ? "*60*" : row.text);
+    for (const st::StoreCall& c : st::calls()) {
+        EXPECT_EQ(c.size, 128) << c.key << "/" << c.name;
+    }
 }
 
 TEST_P(Reader, PerCodeValue) {
