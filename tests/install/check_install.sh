@@ -1,11 +1,40 @@
 #!/usr/bin/env bash
-# Checks on the installed tree, as a product's caller meets it.
+# Checks on the installed tree, as a product's caller meets it, and on builds that use the
+# library from outside.
 #   check_install.sh install BUILD_DIR PREFIX
-#   check_install.sh abi PREFIX LIBDIR NM READELF
+#   check_install.sh abi PREFIX LIBDIR NM READELF BUILD_DIR
+#   check_install.sh abidiff BASELINE LIB
 #   check_install.sh consumer PREFIX LIBDIR WORK_DIR SOURCE_DIR [cmake args...]
+#   check_install.sh pkgconfig PREFIX LIBDIR WORK_DIR SOURCE_DIR CXX [compiler args...]
+#   check_install.sh guest SOURCE_ROOT WORK_DIR [cmake args...]
+#   check_install.sh fake_sdk SOURCE_ROOT WORK_DIR LIBDIR NM READELF [cmake args...]
+# QR_EMULATOR runs target programs (cross builds); QR_SANITIZE goes to nested product builds.
 set -euo pipefail
 
+self=$(realpath "$0")
 fail() { echo "FAIL: $*" >&2; exit 1; }
+run() { env -u LD_LIBRARY_PATH ${QR_EMULATOR:-} "$@"; }
+
+# RUNPATH (or RPATH) of an ELF file; nothing for other files.
+search_path() {
+    "$readelf" -d "$1" 2>/dev/null | sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p'
+}
+
+# Builds and installs the product against a platform SDK, with its libQrLib.so deployed in
+# <prefix>/Base64 as the product has it.
+product_on_sdk() {
+    local sdk=$1 out=$2
+    shift 2
+    cmake -S "$root" -B "$out/build" -DQrLib_ROOT="$sdk" -DQR_BUILD_TESTS=OFF \
+        -DQR_BUILD_EXAMPLES=OFF -DQR_SANITIZE="${QR_SANITIZE:-}" "$@" >"$out.log"
+    cmake --build "$out/build" >>"$out.log"
+    cmake --install "$out/build" --prefix "$out/installed" >>"$out.log"
+    mkdir -p "$out/installed/Base64"
+    cp "$sdk"/*/libQrLib.so "$out/installed/Base64/"
+    cmake -S "$root/tests/install/consumer" -B "$out/consumer" \
+        -DQrScsiTimeouts_DIR="$out/installed/$libdir/cmake/QrScsiTimeouts" "$@" >>"$out.log"
+    cmake --build "$out/consumer" >>"$out.log"
+}
 
 case "$1" in
 install)
@@ -15,7 +44,7 @@ install)
     cmake --install "$build" --prefix "$prefix" --component stand_in
     ;;
 abi)
-    prefix=$2 libdir=$3 nm=$4 readelf=$5
+    prefix=$2 libdir=$3 nm=$4 readelf=$5 build=$6
     lib=$prefix/$libdir/libQrScsiTimeouts.so
     [[ -f $lib ]] || fail "no $lib"
     [[ -f $prefix/include/QrScsiTimeouts.h ]] || fail "public header not installed"
@@ -26,11 +55,26 @@ abi)
     symbols=$("$nm" -D --defined-only "$lib" | awk '{print $NF}')
     [[ $symbols == "_Z14getScsiTimeouth" ]] || fail "exported symbols: $(echo $symbols)"
 
-    dynamic=$("$readelf" -d "$lib")
-    paths=$(sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p' <<<"$dynamic")
-    [[ $paths == "\$ORIGIN:\$ORIGIN/../Base64" ]] || fail "run-time search path: $paths"
-    grep -q '(NEEDED).*\[libQrLib.so\]' <<<"$dynamic" || fail "libQrLib.so not needed"
-    echo "ABI ok: one symbol, search path $paths, needs libQrLib.so"
+    # The build tree's library is the installed one, search path included.
+    for f in "$lib" "$build/lib/libQrScsiTimeouts.so"; do
+        paths=$(search_path "$f")
+        [[ $paths == "\$ORIGIN:\$ORIGIN/../Base64" ]] || fail "run-time search path of $f: $paths"
+        grep -q '(NEEDED).*\[libQrLib.so\]' <<<"$("$readelf" -d "$f")" || fail "$f: libQrLib.so not needed"
+    done
+    # An empty element means the working directory: a planted library there would be loaded.
+    # (The tests' own nested builds are left out: they may be half-written right now.)
+    while IFS= read -r f; do
+        paths=$(search_path "$f")
+        [[ -z $paths || ":$paths:" != *::* ]] || fail "empty element in $f's search path [$paths]"
+    done < <(find "$prefix" "$build" -path "$build/tests" -prune -o -path '*/CMakeFiles' -prune -o \
+                  -type f \( -name '*.so*' -o -perm -u+x \) -print)
+    echo "ABI ok: one symbol, search path $(search_path "$lib") (installed and built), needs libQrLib.so"
+    ;;
+abidiff)
+    baseline=$2 lib=$3
+    # No --headers-dir2: it would filter a changed return type out of the report.
+    abidiff "$baseline" "$lib" || fail "ABI differs from $baseline (abidiff exit $?)"
+    echo "ABI matches $baseline"
     ;;
 consumer)
     prefix=$2 libdir=$3 work=$4 source=$5
@@ -40,7 +84,59 @@ consumer)
     cmake -S "$source" -B "$work" -DQrScsiTimeouts_DIR="$prefix/$libdir/cmake/QrScsiTimeouts" "$@"
     cmake --build "$work"
     # The installed search paths alone must find both libraries.
-    env -u LD_LIBRARY_PATH ${QR_EMULATOR:-} "$work/consumer"
+    run "$work/consumer"
+    ;;
+pkgconfig)
+    prefix=$2 libdir=$3 work=$4 source=$5 cxx=$6
+    shift 6
+    rm -rf "$work" && mkdir -p "$work"
+    export PKG_CONFIG_LIBDIR=$prefix/$libdir/pkgconfig PKG_CONFIG_PATH='' PKG_CONFIG_SYSROOT_DIR=''
+    read -ra flags <<<"$(pkg-config --cflags --libs QrScsiTimeouts)"
+    echo "pkg-config: ${flags[*]}"
+    # Where to find the library at run time is the consumer's choice; pkg-config gives none.
+    "$cxx" -std=c++17 "$source/main.cpp" -o "$work/consumer" "${flags[@]}" \
+        -Wl,-rpath,"$(pkg-config --variable=libdir QrScsiTimeouts)" "$@"
+    run "$work/consumer"
+    ;;
+guest)
+    root=$2 work=$3
+    shift 3
+    rm -rf "$work"
+    # CMake also takes the build type from the environment.
+    env -u CMAKE_BUILD_TYPE cmake -S "$root/tests/install/parent" -B "$work" -DQR_SOURCE_DIR="$root" "$@"
+    forced=$(grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.' "$work/CMakeCache.txt") &&
+        fail "the parent's cache holds a build type: $forced"
+    extras=$(cmake --build "$work" --target help | grep -E '_test|bench|scsi_timeouts_table') &&
+        fail "targets the parent did not ask for: $(echo $extras)"
+    cmake --build "$work"
+    cmake --install "$work" --prefix "$work/installed" >/dev/null
+    [[ -z $(find "$work/installed" -type f 2>/dev/null) ]] || fail "a guest installed files unasked"
+    run "$work/parent"
+    ;;
+fake_sdk)
+    root=$2 work=$3 libdir=$4 nm=$5 readelf=$6
+    shift 6
+    rm -rf "$work" && mkdir -p "$work"
+    cmake -S "$root/tests/fake_sdk" -B "$work/sdk-build" "$@" >"$work/sdk.log"
+    cmake --build "$work/sdk-build" >>"$work/sdk.log"
+    cmake --install "$work/sdk-build" --prefix "$work/sdk" >>"$work/sdk.log"
+    # The same library, with the stand-in's header, in the SDK's other layout (lib/).
+    mkdir -p "$work/wrong-sdk/include" "$work/wrong-sdk/lib"
+    cp "$root/platform/QrPlatformInfo.h" "$work/wrong-sdk/include/"
+    cp "$work/sdk/Base64/libQrLib.so" "$work/wrong-sdk/lib/"
+
+    product_on_sdk "$work/sdk" "$work/right" "$@"
+    "$self" abi "$work/right/installed" "$libdir" "$nm" "$readelf" "$work/right/build"
+    # The fake registry: INQUIRY 45, CDB_42 33, DEFAULT 300, REWIND its default's marker.
+    expected=(0x12=45 0x42=33 0x99=300 0x01=1800)
+    run "$work/right/consumer/consumer" "${expected[@]}" || fail "wrong values from the SDK build"
+
+    product_on_sdk "$work/wrong-sdk" "$work/wrong" "$@"
+    status=0
+    run "$work/wrong/consumer/consumer" "${expected[@]}" 2>"$work/wrong.err" || status=$?
+    cat "$work/wrong.err"
+    [[ $status -ne 0 ]] || fail "built against the wrong header, the library still ran unharmed"
+    echo "built against the wrong header, the run failed as it must (status $status)"
     ;;
 *)
     fail "unknown check $1"
