@@ -177,8 +177,8 @@ void checkText(const RegistryReport& report) {
         }
         std::printf("\n");
     }
-    std::printf("%d values read, %d to be repaired by the next load, %d warnings\n",
-                qst::value_count, repairs, warnings);
+    std::printf("%d values read; the next load repairs %d; %d warning%s\n", qst::value_count,
+                repairs, warnings, warnings == 1 ? "" : "s");
 }
 
 void checkJson(const RegistryReport& report) {
