@@ -1,5 +1,6 @@
 // Test-only control of the stand-in libQrLib.so: seed and read values, see every store call,
-// and make the constructor or a chosen store call throw. Not part of the platform library.
+// make the constructor or a chosen store call throw, and switch on behaviours that other stores
+// have. Not part of the platform library.
 #pragma once
 
 #include <chrono>
@@ -17,7 +18,7 @@ struct StoreCall {
     std::string text;  // Set: the text written
 };
 
-// Empties the store and the call log, and cancels injected failures and delays.
+// Empties the store and the call log, and cancels injected failures, delays and behaviours.
 void reset();
 void seed(const std::string& key, const std::string& name, const std::string& text);
 std::optional<std::string> value(const std::string& key, const std::string& name);
@@ -33,5 +34,15 @@ void failConstruction(int count = 1);
 void failStoreCall(int n);
 // Each construction sleeps this long first, so that concurrent callers surely overlap.
 void delayConstruction(std::chrono::microseconds delay);
+// Each save to the file waits this long between writing the new content and putting it in
+// place, so that a test can kill a writer in the middle of a save.
+void delaySave(std::chrono::microseconds delay);
+
+// Off by default. getString writes the number of characters it copied, without a NUL, back
+// into *size.
+void reportCopiedSize(bool on = true);
+// Off by default. getString fills the whole buffer, without a NUL, when the text does not fit;
+// by default it cuts the text one character shorter and ends it with a NUL.
+void omitNulWhenCut(bool on = true);
 
 }  // namespace qrlib_stand_in
