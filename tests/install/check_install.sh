@@ -51,6 +51,8 @@ abi)
     [[ -f $prefix/$libdir/cmake/QrScsiTimeouts/QrScsiTimeoutsConfig.cmake ]] ||
         fail "package config not installed"
     [[ ! -e $prefix/$libdir/libQrLib.so ]] || fail "stand-in store installed beside the product"
+    [[ -x $prefix/bin/scsi-timeouts ]] || fail "scsi-timeouts not installed"
+    [[ -f $prefix/share/man/man1/scsi-timeouts.1 ]] || fail "scsi-timeouts(1) not installed"
 
     symbols=$("$nm" -D --defined-only "$lib" | awk '{print $NF}')
     [[ $symbols == "_Z14getScsiTimeouth" ]] || fail "exported symbols: $(echo $symbols)"
@@ -85,6 +87,8 @@ consumer)
     cmake --build "$work"
     # The installed search paths alone must find both libraries.
     run "$work/consumer"
+    # So must the installed tool's; on an empty store with no install entry it finds nothing.
+    run "$prefix/bin/scsi-timeouts" check >/dev/null || fail "installed scsi-timeouts check: $?"
     ;;
 pkgconfig)
     prefix=$2 libdir=$3 work=$4 source=$5 cxx=$6
