@@ -46,6 +46,8 @@ unsigned warningsFor(const ValueReport& v, bool install_entry) {
     }
     if (v.found && v.def <= 0 && d.timeout <= 0) {
         w |= PerCodeUnusable;
+    } else if (v.found && v.def <= 0 && d.verdict != qst::Verdict::Clean) {
+        w |= PerCodeAsRead;
     }
     // Nothing stored gives the default; anything else left unrepaired is worth a word ("0" is 1).
     if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Absent &&
@@ -133,6 +135,8 @@ const char* warningText(Warning warning) {
             return "an exponent ends the number";
         case PerCodeUnusable:
             return "gives no usable number: DEFAULT applies";
+        case PerCodeAsRead:
+            return "a per-code value is never repaired: the load uses it as read";
         case NotRepairedNoInstall:
             return "not repaired: no install entry vARURAROD under Base";
     }

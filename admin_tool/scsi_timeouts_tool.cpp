@@ -2,6 +2,7 @@
 #include <QrPlatformInfo.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,12 +68,32 @@ int exitStatus(const RegistryReport& report) {
     return exit_clean;
 }
 
-// JSON text: bytes above 0x7F stand for themselves as U+0080..U+00FF, so any stored bytes give
-// valid JSON.
+// Length of the well-formed UTF-8 sequence at p, or 0.
+int utf8Length(const unsigned char* p) {
+    const int n = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
+    for (int i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    // No overlong forms, surrogates or code points beyond U+10FFFF.
+    if ((n == 3 && ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0))) ||
+        (n == 4 && ((p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)))) {
+        return 0;
+    }
+    return n;
+}
+
+// JSON text. UTF-8 stays as it is; a byte that is not part of well-formed UTF-8 stands for
+// itself as U+0080..U+00FF, so any stored bytes give valid JSON.
 void putJsonString(const char* text) {
     std::putchar('"');
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        if (*p == '"' || *p == '\\') {
+        const int n = *p >= 0x80 ? utf8Length(p) : 0;
+        if (n > 0) {
+            std::fwrite(p, 1, static_cast<std::size_t>(n), stdout);
+            p += n - 1;
+        } else if (*p == '"' || *p == '\\') {
             std::printf("\\%c", *p);
         } else if (*p < 0x20 || *p >= 0x7F) {
             std::printf("\\u%04x", *p);
@@ -315,7 +336,11 @@ int runTool(int argc, char** argv) {
     } else {
         json ? checkJson(report) : checkText(report);
     }
-    return std::fflush(stdout) == 0 ? exitStatus(report) : exit_usage;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "scsi-timeouts: cannot write the report: %s\n", std::strerror(errno));
+        return exit_usage;
+    }
+    return exitStatus(report);
 }
 
 }  // namespace scsi_timeouts_tool

@@ -19,7 +19,8 @@ enum Warning : unsigned {
     GroupingOrDecimal = 1u << 1,     // "1,800" and "1.5" are 1
     Exponent = 1u << 2,              // "1e2" is 1
     PerCodeUnusable = 1u << 3,       // a stored per-code value that gives DEFAULT
-    NotRepairedNoInstall = 1u << 4,  // a bad value that stays, for want of the install entry
+    PerCodeAsRead = 1u << 4,         // "0" or "60abc" for CDB_xx: used, and never repaired
+    NotRepairedNoInstall = 1u << 5,  // a bad value that stays, for want of the install entry
 };
 
 struct ValueReport {
@@ -47,8 +48,8 @@ const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcod
 
 const char* reasonText(qst::Verdict verdict);  // nullptr for a clean value
 const char* warningText(Warning warning);
-constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent, PerCodeUnusable,
-                                    NotRepairedNoInstall};
+constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent,
+                                    PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall};
 
 // The command line: scsi-timeouts show|check ... Returns the exit status.
 int runTool(int argc, char** argv);

@@ -3,11 +3,15 @@
 #                            or DIR/lib
 # Gives the imported target QrLib::QrLib, and QrLib_INCLUDE_DIR, QrLib_LIBRARY.
 
-# QrLib_ROOT is also searched inside a cross toolchain's root, then as given.
-find_path(QrLib_INCLUDE_DIR QrPlatformInfo.h PATH_SUFFIXES include CMAKE_FIND_ROOT_PATH_BOTH
+# Only QrLib_ROOT is searched (inside a cross toolchain's root, then as given), never the system
+# or CMAKE_PREFIX_PATH: a header from one place and a library from another would disagree on the
+# size of the object the library keeps on its stack.
+set(qrlib_roots ${QrLib_ROOT} $ENV{QrLib_ROOT})
+find_path(QrLib_INCLUDE_DIR QrPlatformInfo.h PATHS ${qrlib_roots} PATH_SUFFIXES include
+          NO_DEFAULT_PATH CMAKE_FIND_ROOT_PATH_BOTH
           DOC "Directory of the platform SDK's QrPlatformInfo.h")
-find_library(QrLib_LIBRARY NAMES QrLib PATH_SUFFIXES Base64 lib CMAKE_FIND_ROOT_PATH_BOTH
-             DOC "The platform SDK's libQrLib.so")
+find_library(QrLib_LIBRARY NAMES QrLib PATHS ${qrlib_roots} PATH_SUFFIXES Base64 lib
+             NO_DEFAULT_PATH CMAKE_FIND_ROOT_PATH_BOTH DOC "The platform SDK's libQrLib.so")
 
 include(FindPackageHandleStandardArgs)
 find_package_handle_standard_args(QrLib

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -296,8 +297,11 @@ bool saveFailed(const char* path, int err, const std::string& temp = {}) {
 
 // The new content goes to a file beside the old one and replaces it by rename, so a crash at any
 // point leaves the old file or the new one. The lock is held from the read to the rename.
-bool saveValue(State& s, const char* path, const std::string& key, const std::string& name,
+bool saveValue(State& s, const char* given_path, const std::string& key, const std::string& name,
                const std::string& text) {
+    // A symlinked file is replaced where it lives, so the link keeps pointing at the store.
+    char resolved[PATH_MAX];
+    const char* path = ::realpath(given_path, resolved) != nullptr ? resolved : given_path;
     const Fd file{lockFile(path)};
     struct stat st {};
     std::string content;
@@ -311,6 +315,10 @@ bool saveValue(State& s, const char* path, const std::string& key, const std::st
     Fd out{::mkstemp(&temp[0])};
     if (out.fd < 0) {
         return saveFailed(path, errno);
+    }
+    // The owner is kept where this process may keep it (root); otherwise the file becomes its own.
+    if (::fchown(out.fd, st.st_uid, st.st_gid) != 0) {
+        errno = 0;
     }
     if (::fchmod(out.fd, st.st_mode & 07777) != 0 || !writeAll(out.fd, joinLines(lines)) ||
         ::fsync(out.fd) != 0 || ::close(std::exchange(out.fd, -1)) != 0) {

@@ -36,6 +36,7 @@ CDB_07=*60*
 CDB_08=0
 CDB_12=30
 CDB_FF=0x20
+CDB_0A=éternel
 
 [Other]
 REWIND=5
@@ -67,7 +68,7 @@ def values(text):
 
 
 def agree(tool, example, path, registry):
-    with open(path, "w") as f:
+    with open(path, "w", encoding="utf-8") as f:
         f.write(registry)
     before_bytes = open(path, "rb").read()
     check = json.loads(run(tool, ["check", "--json"], path))
@@ -83,7 +84,7 @@ def agree(tool, example, path, registry):
         opcode, seconds = line.split()[:2]
         table[int(opcode, 16)] = int(seconds)
 
-    before, after = values(registry), values(open(path).read())
+    before, after = values(registry), values(open(path, encoding="utf-8").read())
     failures = []
     for v in check["values"]:
         key = ("ScsiTimeouts", v["name"])
@@ -96,10 +97,20 @@ def agree(tool, example, path, registry):
         after.pop(key, None)
     if before != after:
         failures.append(f"values the load does not read changed: {before} -> {after}")
+    stored_before = values(registry)
     for entry in show["table"]:
         if table.get(entry["opcode"]) != entry["timeout"]:
             failures.append(f"opcode {entry['opcode']:#04x}: show {entry['timeout']}, "
                             f"library {table.get(entry['opcode'])}")
+        if entry["stored"] != stored_before.get(("ScsiTimeouts", entry["source"])):
+            failures.append(f"opcode {entry['opcode']:#04x}: stored {entry['stored']!r} is not "
+                            f"{entry['source']}'s")
+    sources = {e["opcode"]: e["source"] for e in show["table"]}
+    expected_sources = {0x00: "DEFAULT", 0x05: "CDB_05", 0x06: "DEFAULT", 0x08: "READ",
+                        0x12: "INQUIRY", 0xFF: "CDB_FF"}
+    for opcode, source in expected_sources.items():
+        if sources[opcode] != source:
+            failures.append(f"opcode {opcode:#04x}: source {sources[opcode]}, not {source}")
     if failures:
         sys.exit("FAIL:\n  " + "\n  ".join(failures))
     repairs = sum(v["repair"] is not None for v in check["values"])

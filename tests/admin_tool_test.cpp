@@ -78,28 +78,32 @@ TEST(AdminTool, ExplainsEveryStoredText) {
 struct Status {
     const char* label;
     std::vector<std::string> args;
-    const char* inquiry;  // INQUIRY's stored text; nullptr: every value current
+    const char* name;  // one value over a registry of current markers; nullptr: none
+    const char* text;
     bool probe;
     int status;
 };
 
 const Status statuses[] = {
-    {"CleanCheck", {"check"}, nullptr, true, 0},
-    {"CleanShowJson", {"show", "--json", "0x12", "022", "18"}, nullptr, true, 0},
-    {"Repair", {"check", "--json"}, "*1800*", true, 1},
-    {"SpaceInNumber", {"check"}, "1 800", false, 1},
-    {"EmptyWithoutInstallEntry", {"check"}, "", false, 0},
-    {"ZeroWithoutInstallEntry", {"check"}, "0", false, 1},
-    {"Help", {"--help"}, nullptr, true, 0},
-    {"CommandHelp", {"check", "--help"}, "*1800*", true, 0},
-    {"NoCommand", {}, nullptr, true, 2},
-    {"UnknownCommand", {"list"}, nullptr, true, 2},
-    {"UnknownOption", {"check", "--yaml"}, nullptr, true, 2},
-    {"OpcodeTooLarge", {"show", "0x100"}, nullptr, true, 2},
-    {"NegativeOpcode", {"show", "-1"}, nullptr, true, 2},
-    {"WordAsOpcode", {"show", "foo"}, nullptr, true, 2},
-    {"OpcodeWithSpace", {"show", " 1"}, nullptr, true, 2},
-    {"CheckWithOpcode", {"check", "1"}, nullptr, true, 2},
+    {"CleanCheck", {"check"}, nullptr, nullptr, true, 0},
+    {"CleanShowJson", {"show", "--json", "0x12", "022", "18"}, nullptr, nullptr, true, 0},
+    {"Repair", {"check", "--json"}, "INQUIRY", "*1800*", true, 1},
+    {"SpaceInNumber", {"check"}, "INQUIRY", "1 800", false, 1},
+    {"EmptyWithoutInstallEntry", {"check"}, "INQUIRY", "", false, 0},
+    {"ZeroWithoutInstallEntry", {"check"}, "INQUIRY", "0", false, 1},
+    {"PerCodeValue", {"check"}, "CDB_05", "30", true, 0},
+    {"PerCodeZeroStays", {"check"}, "CDB_05", "0", true, 1},
+    {"PerCodeMarkerUnusable", {"show"}, "CDB_05", "*30*", true, 1},
+    {"Help", {"--help"}, nullptr, nullptr, true, 0},
+    {"CommandHelp", {"check", "--help"}, "INQUIRY", "*1800*", true, 0},
+    {"NoCommand", {}, nullptr, nullptr, true, 2},
+    {"UnknownCommand", {"list"}, nullptr, nullptr, true, 2},
+    {"UnknownOption", {"check", "--yaml"}, nullptr, nullptr, true, 2},
+    {"OpcodeTooLarge", {"show", "0x100"}, nullptr, nullptr, true, 2},
+    {"NegativeOpcode", {"show", "-1"}, nullptr, nullptr, true, 2},
+    {"WordAsOpcode", {"show", "foo"}, nullptr, nullptr, true, 2},
+    {"OpcodeWithSpace", {"show", " 1"}, nullptr, nullptr, true, 2},
+    {"CheckWithOpcode", {"check", "1"}, nullptr, nullptr, true, 2},
 };
 
 class ExitStatus : public ::testing::TestWithParam<Status> {};
@@ -113,8 +117,8 @@ TEST_P(ExitStatus, AndNoWrite) {
         const auto& row = qr_scsi_timeouts::default_timeout_arr[i];
         st::seed("ScsiTimeouts", row.name, "*" + std::to_string(row.timeout) + "*");
     }
-    if (s.inquiry != nullptr) {
-        st::seed("ScsiTimeouts", "INQUIRY", s.inquiry);
+    if (s.name != nullptr) {
+        st::seed("ScsiTimeouts", s.name, s.text);
     }
     if (s.probe) {
         installProbe();

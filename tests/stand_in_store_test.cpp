@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,6 +205,24 @@ INSTANTIATE_TEST_SUITE_P(StandInFile, FileEdit, ::testing::ValuesIn(edits),
                          [](const ::testing::TestParamInfo<Edit>& info) {
                              return std::string(info.param.label);
                          });
+
+// An administrator's link to the store stays a link, and the file it points at gets the write.
+TEST(StandInFile, SymlinkedFileIsWrittenWhereItLives) {
+    const std::string link = useFile("stand_in_link.ini");
+    const std::string target = link + ".target";
+    writeFile(target, "[ScsiTimeouts]\nLOAD=soon\n");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    {
+        QrPlatformInfo info;
+        EXPECT_EQ(info.setString("ScsiTimeouts", "LOAD", "*900*", 128), 1);
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readFile(target), "[ScsiTimeouts]\nLOAD=*900*\n");
+    std::remove(target.c_str());
+    doneWithFile(link);
+}
 
 struct SaveFailure {
     const char* file;

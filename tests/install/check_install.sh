@@ -129,6 +129,16 @@ fake_sdk)
     cp "$root/platform/QrPlatformInfo.h" "$work/wrong-sdk/include/"
     cp "$work/sdk/Base64/libQrLib.so" "$work/wrong-sdk/lib/"
 
+    # An SDK without its header is an error, even with a header elsewhere on the search path.
+    mkdir -p "$work/headerless/Base64"
+    cp "$work/sdk/Base64/libQrLib.so" "$work/headerless/Base64/"
+    if cmake -S "$root" -B "$work/headerless-build" -DQrLib_ROOT="$work/headerless" \
+        -DCMAKE_PREFIX_PATH="$work/wrong-sdk" -DQR_BUILD_TESTS=OFF "$@" >"$work/headerless.log" 2>&1; then
+        fail "configured against an SDK without QrPlatformInfo.h"
+    fi
+    grep -q 'needs include/QrPlatformInfo.h' "$work/headerless.log" ||
+        fail "no clear error for an SDK without its header: $(tail -5 "$work/headerless.log")"
+
     product_on_sdk "$work/sdk" "$work/right" "$@"
     "$self" abi "$work/right/installed" "$libdir" "$nm" "$readelf" "$work/right/build"
     # The fake registry: INQUIRY 45, CDB_42 33, DEFAULT 300, REWIND its default's marker.
@@ -140,6 +150,10 @@ fake_sdk)
     run "$work/wrong/consumer/consumer" "${expected[@]}" 2>"$work/wrong.err" || status=$?
     cat "$work/wrong.err"
     [[ $status -ne 0 ]] || fail "built against the wrong header, the library still ran unharmed"
+    # Any failure will not do (a loader error fails too): the overrun itself must be caught,
+    # by the stack protector or by the fake's own layout checks.
+    grep -Eq 'stack smashing detected|QrPlatformInfo damaged' "$work/wrong.err" ||
+        fail "the wrong-header run failed (status $status), but not on the overrun"
     echo "built against the wrong header, the run failed as it must (status $status)"
     ;;
 *)
