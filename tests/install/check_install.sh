@@ -144,6 +144,12 @@ fake_sdk)
     # The fake registry: INQUIRY 45, CDB_42 33, DEFAULT 300, REWIND its default's marker.
     expected=(0x12=45 0x42=33 0x99=300 0x01=1800)
     run "$work/right/consumer/consumer" "${expected[@]}" || fail "wrong values from the SDK build"
+    # The installed tool reads the SDK's registry through the same header.
+    status=0
+    shown=$(run "$work/right/installed/bin/scsi-timeouts" show 0x12 0x42) || status=$?
+    [[ $status -le 1 ]] || fail "installed scsi-timeouts on the SDK: status $status"
+    grep -Eq '^0x12 +45 +INQUIRY' <<<"$shown" && grep -Eq '^0x42 +33 +CDB_42' <<<"$shown" ||
+        fail "scsi-timeouts on the SDK shows: $shown"
 
     product_on_sdk "$work/wrong-sdk" "$work/wrong" "$@"
     status=0
