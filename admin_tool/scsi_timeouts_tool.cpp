@@ -55,10 +55,6 @@ const char check_help[] =
     "--json prints {\"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
     "\"repair\", \"reason\", \"warnings\"}, ...]}.\n";
 
-const char* sourceName(const RegistryReport& report, unsigned char opcode) {
-    return sourceValue(report, opcode).name;
-}
-
 int exitStatus(const RegistryReport& report) {
     for (const ValueReport& v : report.values) {
         if (v.repaired || v.warnings != 0) {
@@ -84,9 +80,13 @@ int utf8Length(const unsigned char* p) {
     return n;
 }
 
-// JSON text. UTF-8 stays as it is; a byte that is not part of well-formed UTF-8 stands for
-// itself as U+0080..U+00FF, so any stored bytes give valid JSON.
+// JSON text, or null for nullptr. UTF-8 stays as it is; a byte that is not part of well-formed
+// UTF-8 stands for itself as U+0080..U+00FF, so any stored bytes give valid JSON.
 void putJsonString(const char* text) {
+    if (text == nullptr) {
+        std::printf("null");
+        return;
+    }
     std::putchar('"');
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         const int n = *p >= 0x80 ? utf8Length(p) : 0;
@@ -128,8 +128,9 @@ std::string quoted(const ValueReport& v) {
 void showText(const RegistryReport& report, const std::vector<unsigned char>& opcodes) {
     std::printf("%-6s  %7s  %-39s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED");
     for (const unsigned char opcode : opcodes) {
+        const ValueReport& v = sourceValue(report, opcode);
         std::printf("0x%02X    %7d  %-39s  %s\n", opcode, static_cast<int>(report.table[opcode]),
-                    sourceName(report, opcode), quoted(sourceValue(report, opcode)).c_str());
+                    v.name, quoted(v).c_str());
     }
 }
 
@@ -142,11 +143,7 @@ void showJson(const RegistryReport& report, const std::vector<unsigned char>& op
                     static_cast<int>(report.table[opcode]));
         putJsonString(v.name);
         std::printf(", \"stored\": ");
-        if (v.found) {
-            putJsonString(v.stored);
-        } else {
-            std::printf("null");
-        }
+        putJsonString(v.found ? v.stored : nullptr);
         std::printf("}");
         separator = ",";
     }
@@ -210,7 +207,7 @@ void checkJson(const RegistryReport& report) {
         std::printf("%s\n  {\"name\": ", separator);
         putJsonString(v.name);
         std::printf(", \"stored\": ");
-        v.found ? putJsonString(v.stored) : static_cast<void>(std::printf("null"));
+        putJsonString(v.found ? v.stored : nullptr);
         if (v.decision.timeout > 0) {
             std::printf(", \"timeout\": %d", static_cast<int>(v.decision.timeout));
         } else {
@@ -219,13 +216,10 @@ void checkJson(const RegistryReport& report) {
         std::printf(", \"repair\": ");
         if (v.repaired) {
             qst::formatMarker(marker, v.def);
-            putJsonString(marker);
-        } else {
-            std::printf("null");
         }
-        const char* reason = reasonText(v.decision.verdict);
+        putJsonString(v.repaired ? marker : nullptr);
         std::printf(", \"reason\": ");
-        reason != nullptr ? putJsonString(reason) : static_cast<void>(std::printf("null"));
+        putJsonString(reasonText(v.decision.verdict));
         std::printf(", \"warnings\": [");
         const char* comma = "";
         for (const Warning w : all_warnings) {
