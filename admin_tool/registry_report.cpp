@@ -12,9 +12,6 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
-RegistryReport* current = nullptr;  // the load's reader takes no context
-int next_value = 0;
-
 bool isDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
@@ -57,17 +54,17 @@ unsigned warningsFor(const ValueReport& v, bool install_entry) {
     return w;
 }
 
-int32_t recordValue(QrPlatformInfo& info, const char* name, int32_t min, int32_t max, int32_t def) {
-    if (next_value >= qst::value_count) {
-        return def;  // never: the load reads exactly value_count values
-    }
-    ValueReport& v = current->values[next_value++];
+// The load's reader: records each value in the order the load reads it.
+int32_t recordValue(void* context, QrPlatformInfo& info, const char* name, qst::Bounds bounds,
+                    int32_t def) {
+    RegistryReport& report = *static_cast<RegistryReport*>(context);
+    ValueReport& v = report.values[report.read_count++];
     std::snprintf(v.name, sizeof v.name, "%s", name);
     v.found = qst::readValue(info, qst::key_name, name, v.stored);
     v.def = def;
-    v.decision = qst::decideTimeout(v.found ? v.stored : nullptr, min, max, def);
-    v.repaired = v.decision.rewrite && current->install_entry;
-    v.warnings = warningsFor(v, current->install_entry);
+    v.decision = qst::decideTimeout(v.found ? v.stored : nullptr, bounds, def);
+    v.repaired = v.decision.rewrite && report.install_entry;
+    v.warnings = warningsFor(v, report.install_entry);
     return v.decision.timeout;
 }
 
@@ -78,27 +75,12 @@ void readRegistry(QrPlatformInfo& info, RegistryReport& report) {
     // The library looks the install entry up only when a repair falls due; the answer is the
     // same, and asking first lets every value say whether it would be written.
     report.install_entry = qst::readValue(info, "Base", "vARURAROD", buffer);
-    current = &report;
-    next_value = 0;
-    qst::loadTable(info, recordValue, report.table, report.source);
-    current = nullptr;
+    report.read_count = 0;
+    qst::loadTable(info, qst::ValueReader{recordValue, &report}, report.table, report.decided_by);
 }
 
 const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode) {
-    switch (report.source[opcode]) {
-        case qst::Source::PerCode:
-            return report.values[1 + opcode];
-        case qst::Source::Named:
-            for (int i = 0; i < qst::named_count; ++i) {
-                if (qst::default_timeout_arr[i].opcode == opcode) {
-                    return report.values[1 + 256 + i];
-                }
-            }
-            break;
-        case qst::Source::Default:
-            break;
-    }
-    return report.values[0];
+    return report.values[report.decided_by[opcode]];
 }
 
 const char* reasonText(qst::Verdict verdict) {

@@ -36,8 +36,9 @@ struct ValueReport {
 struct RegistryReport {
     bool install_entry;
     ValueReport values[qst::value_count];  // in read order
+    int read_count;
     int32_t table[256];
-    qst::Source source[256];
+    int decided_by[256];  // the position in `values` of the value that decided each entry
 };
 
 // Reads the registry through `info` with getString only.

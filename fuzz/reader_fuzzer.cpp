@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     QrPlatformInfo info;
     for (const int32_t def : {60, -1}) {
         s.write_count = 0;
-        const int32_t t = qr_scsi_timeouts::loadTimeout(info, "INQUIRY", 1, 86400, def);
+        const int32_t t = qr_scsi_timeouts::loadTimeout(nullptr, info, "INQUIRY", {1, 86400}, def);
         check((t >= 1 && t <= 86400) || (def < 0 && t == def));
         check(s.write_count <= (def > 0 ? 1 : 0));
         if (s.write_count == 1) {

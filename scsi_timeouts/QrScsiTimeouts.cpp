@@ -54,7 +54,7 @@ bool endsNumber(char c) {
 
 // Numbers are compared at full width, so a value beyond 32 bits cannot wrap into the bounds.
 // Text with no usable number gives the default, so no timeout leaves the bounds.
-Decision decideTimeout(const char* text, int32_t min, int32_t max, int32_t def) {
+Decision decideTimeout(const char* text, Bounds bounds, int32_t def) {
     Decision d{def, false, Verdict::Absent, 0};
     if (text != nullptr && text[0] == '\0') {
         d.verdict = Verdict::Empty;
@@ -66,10 +66,10 @@ Decision decideTimeout(const char* text, int32_t min, int32_t max, int32_t def) 
         if (endsNumber(*end)) {  // white space ends a number: "900 seconds" is 900
             if (!has_number) {
                 d.verdict = Verdict::NotANumber;
-            } else if (v < min) {
-                d = {min, false, Verdict::BelowMinimum, d.number_end};
-            } else if (v > max) {
-                d = {max, false, Verdict::AboveMaximum, d.number_end};
+            } else if (v < bounds.min) {
+                d = {bounds.min, false, Verdict::BelowMinimum, d.number_end};
+            } else if (v > bounds.max) {
+                d = {bounds.max, false, Verdict::AboveMaximum, d.number_end};
             } else {
                 d = {static_cast<int32_t>(v), false, Verdict::Clean, d.number_end};
             }
@@ -85,7 +85,7 @@ Decision decideTimeout(const char* text, int32_t min, int32_t max, int32_t def) 
             }
         } else {
             d.verdict = has_number ? Verdict::TrailingText : Verdict::NotANumber;
-            if (has_number && v >= min && v <= max) {
+            if (has_number && v >= bounds.min && v <= bounds.max) {
                 d.timeout = static_cast<int32_t>(v);  // "60abc": the number serves until repaired
             }
         }
@@ -111,12 +111,13 @@ namespace {
 
 // Reads one value under "ScsiTimeouts" and returns the timeout to use; repairs the value to the
 // marker of `def` when it is due -- but only on an installation that has the install entry.
-int32_t loadTimeout(QrPlatformInfo& info, const char* name, int32_t min, int32_t max, int32_t def) {
+int32_t loadTimeout(void* /*context*/, QrPlatformInfo& info, const char* name, Bounds bounds,
+                    int32_t def) {
     static int32_t base_present = -1;  // -1: not probed yet; the answer holds for the process
 
     char buffer[value_size];
     const bool found = readValue(info, key_name, name, buffer);
-    const Decision d = decideTimeout(found ? buffer : nullptr, min, max, def);
+    const Decision d = decideTimeout(found ? buffer : nullptr, bounds, def);
     if (d.rewrite) {
         if (base_present < 0) {
             base_present = readValue(info, "Base", "vARURAROD", buffer) ? 1 : 0;
@@ -133,27 +134,32 @@ int32_t loadTimeout(QrPlatformInfo& info, const char* name, int32_t min, int32_t
 
 // ---- The load ------------------------------------------------------------------------------
 
-void loadTable(QrPlatformInfo& info, ValueReader read, int32_t* table, Source* source) {
+void loadTable(QrPlatformInfo& info, const ValueReader& reader, int32_t table[256],
+               int decided_by[256]) {
+    int position = default_position;
     // DEFAULT is read first because the per-code pass falls back to it. Its default is always
     // the built-in one, so a load retried after a failure writes the same marker as a first.
     const int32_t default_timeout =
-        read(info, "DEFAULT", min_timeout, max_timeout, builtin_default_timeout);
+        reader.read(reader.context, info, "DEFAULT", timeout_bounds, builtin_default_timeout);
 
     char name[16];
     for (int i = 0; i < 256; ++i) {
         std::snprintf(name, sizeof name, "CDB_%02X", i);
-        const int32_t t = read(info, name, min_timeout, max_timeout, no_default);
+        const int32_t t = reader.read(reader.context, info, name, timeout_bounds, no_default);
+        ++position;
         table[i] = t > 0 ? t : default_timeout;
-        if (source != nullptr) {
-            source[i] = t > 0 ? Source::PerCode : Source::Default;
+        if (decided_by != nullptr) {
+            decided_by[i] = t > 0 ? position : default_position;
         }
     }
 
     // A named command's own value wins over its per-code value.
     for (const ScsiTimeoutEntry& row : default_timeout_arr) {
-        table[row.opcode] = read(info, row.name, min_timeout, max_timeout, row.timeout);
-        if (source != nullptr) {
-            source[row.opcode] = Source::Named;
+        table[row.opcode] =
+            reader.read(reader.context, info, row.name, timeout_bounds, row.timeout);
+        ++position;
+        if (decided_by != nullptr) {
+            decided_by[row.opcode] = position;
         }
     }
 }
@@ -162,7 +168,7 @@ namespace {
 
 void loadRegistry() {
     QrPlatformInfo info;
-    loadTable(info, loadTimeout, cmd_timeout_arr, nullptr);
+    loadTable(info, ValueReader{loadTimeout, nullptr}, cmd_timeout_arr, nullptr);
 }
 
 // The slow path of the first lookups: a function-local static runs its initialiser once, even

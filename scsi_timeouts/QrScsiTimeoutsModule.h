@@ -20,9 +20,14 @@ extern const ScsiTimeoutEntry default_timeout_arr[named_count];
 
 extern const char key_name[];                     // "ScsiTimeouts"
 constexpr int32_t builtin_default_timeout = 120;  // DEFAULT's own default
-constexpr int32_t min_timeout = 1;
-constexpr int32_t max_timeout = 86400;  // one day
-constexpr int32_t no_default = -1;      // per-code values: "not stored", never written back
+constexpr int32_t no_default = -1;  // per-code values: "not stored", never written back
+
+// A pair, so that a minimum, a maximum and a default cannot be passed in the wrong order.
+struct Bounds {
+    int32_t min;
+    int32_t max;
+};
+constexpr Bounds timeout_bounds{1, 86400};  // every value: at least a second, at most a day
 constexpr int value_size = 128;
 constexpr int value_count = 1 + 256 + named_count;  // reads per load
 
@@ -47,7 +52,7 @@ struct Decision {
 };
 
 // The decision about one stored text (nullptr: no value stored). Touches no store.
-Decision decideTimeout(const char* text, int32_t min, int32_t max, int32_t def);
+Decision decideTimeout(const char* text, Bounds bounds, int32_t def);
 
 // Reads one value into `buffer` (value_size bytes); true when it exists. The text is always
 // terminated within the buffer, whatever the store left there.
@@ -56,13 +61,21 @@ bool readValue(QrPlatformInfo& info, const char* key, const char* name, char* bu
 // The default marker of `def`, "*<def>*", into a value_size buffer.
 void formatMarker(char* buffer, int32_t def);
 
-// Where a table entry came from.
-enum class Source : unsigned char { Default, PerCode, Named };
+// Turns one value of the key into its timeout: the library's reader repairs the value, the
+// tool's records what it found. `context` is the caller's own.
+struct ValueReader {
+    int32_t (*read)(void* context, QrPlatformInfo& info, const char* name, Bounds bounds,
+                    int32_t def);
+    void* context;
+};
 
-// Gives each value of the key to `read` in load order, and builds the table from the results.
-// `source` may be null.
-using ValueReader = int32_t (*)(QrPlatformInfo& info, const char* name, int32_t min, int32_t max,
-                                int32_t def);
-void loadTable(QrPlatformInfo& info, ValueReader read, int32_t* table, Source* source);
+// Where a value stands in load order: DEFAULT, CDB_00 to CDB_FF, then the named commands.
+constexpr int default_position = 0;
+
+// Gives each value of the key to `reader` in load order, and builds the table from the results.
+// `decided_by`, when not null, gets for each entry the position in load order of the value that
+// decided it.
+void loadTable(QrPlatformInfo& info, const ValueReader& reader, int32_t table[256],
+               int decided_by[256]);
 
 }  // namespace qr_scsi_timeouts
