@@ -19,6 +19,11 @@ function(qr_target_defaults target)
     target_compile_features(${target} PRIVATE cxx_std_17)
     set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    # The same commit gives the same bytes wherever it is built: no source or build directory in
+    # the debug information, __FILE__ or the build-id computed over them. The build directory
+    # comes last, so that it wins where it lies inside the source tree.
+    target_compile_options(${target} PRIVATE "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+                                             "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
 
     # Hardening: the library is loaded into other programs' processes.
     target_compile_options(${target} PRIVATE -fstack-protector-strong -Wformat
