@@ -9,7 +9,8 @@
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-run() { env -u LD_LIBRARY_PATH ${QR_EMULATOR:-} "$@"; }
+read -ra emulator <<<"${QR_EMULATOR:-}"
+run() { env -u LD_LIBRARY_PATH "${emulator[@]}" "$@"; }
 
 build=$1 work=$2 cpack=$3 readelf=$4 version=$5 arch=$6 stand_in=$7 source=$8
 shift 8
@@ -50,8 +51,10 @@ for row in "${packages[@]}"; do
     libqrscsitimeouts-dev)
         [[ $depends == "libqrscsitimeouts1 (= $version)" ]] || fail "$name depends on: $depends" ;;
     *)
-        grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" && grep -Eq '(^|, )libstdc\+\+6( |,|$)' <<<"$depends" ||
+        if ! grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" ||
+            ! grep -Eq '(^|, )libstdc\+\+6( |,|$)' <<<"$depends"; then
             fail "$name depends on: $depends"
+        fi
         dpkg-deb --field "$deb" Description | grep -q 'libQrLib.so, which the platform itself ships' ||
             fail "$name: the description does not say that the platform ships libQrLib.so"
         ;;
@@ -59,7 +62,7 @@ for row in "${packages[@]}"; do
 
     files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort)
     [[ -n $files ]] || fail "$name holds no files"
-    stray=$(grep -Ev "$pattern" <<<"$files") && fail "$name holds files not its own: $(echo $stray)"
+    stray=$(grep -Ev "$pattern" <<<"$files") && fail "$name holds files not its own: ${stray//$'\n'/ }"
     for file in $required; do
         grep -qx "$file" <<<"$files" || fail "$name lacks $file"
     done
@@ -91,4 +94,4 @@ grep -q "$root/usr/lib/libQrScsiTimeouts.so" "$work/consumer/CMakeFiles/consumer
     fail "the consumer did not link the packaged library"
 run "$work/consumer/consumer" || fail "consumer against the packages"
 run "$root/usr/bin/scsi-timeouts" check >/dev/null || fail "packaged scsi-timeouts check: $?"
-echo "packages ok: $(cd "$work/packages" && ls -- *.deb *.tar.gz | tr '\n' ' ')"
+echo "packages ok:" "$work"/packages/*.deb "$tarball"

@@ -27,14 +27,15 @@ elf_difference() {
         echo "  section layout differs:"
         diff <(sections "$a") <(sections "$b") | sed 's/^/    /'
     fi
-    local offsets_a
+    local offsets_a offsets_b
     offsets_a=$(sections "$a")
+    offsets_b=$(sections "$b")
     while read -r name offset size; do
-        local other
-        other=$(awk -v n="$name" '$1 == n {print $2, $3; exit}' <<<"$(sections "$b")")
-        if [[ -z $other ]]; then
+        local other=()
+        read -ra other < <(awk -v n="$name" '$1 == n {print $2, $3; exit}' <<<"$offsets_b") || true
+        if [[ ${#other[@]} -eq 0 ]]; then
             echo "  section $name only in the first"
-        elif ! cmp -s <(section_bytes "$a" "$offset" "$size") <(section_bytes "$b" $other); then
+        elif ! cmp -s <(section_bytes "$a" "$offset" "$size") <(section_bytes "$b" "${other[@]}"); then
             echo "  section $name differs"
         fi
     done <<<"$offsets_a"
