@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds one tree twice, from two source directories into two build directories, and compares
 # every installed file, stripped and unstripped, in each build type given.
-#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF "BUILD_TYPE..." [cmake args...]
+#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF CPACK|- "BUILD_TYPE..." [cmake args...]
 #   check_reproducible.sh compare A_DIR B_DIR READELF
-# A file that differs is named with the ELF sections whose bytes differ.
+# A file that differs is named with the ELF sections whose bytes differ. With CPACK, the packages
+# of both builds are compared too, made at one SOURCE_DATE_EPOCH.
 set -euo pipefail
 
 self=$(realpath "$0")
@@ -76,8 +77,9 @@ if [[ $1 == compare ]]; then
     exit
 fi
 
-root=$1 work=$2 readelf=$3 types=$4
-shift 4
+root=$1 work=$2 readelf=$3 cpack=$4 types=$5
+shift 5
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}
 rm -rf "$work"
 # Different depths and lengths, so that any path left in a file shows.
 sources=("$work/a/src" "$work/second-copy/of/the/source")
@@ -102,7 +104,20 @@ for type in $types; do
             cmake --install "$build" --prefix "$prefix" --component stand_in "${flags[@]}" \
                 >>"$build.log"
         done
+        if [[ $cpack != - ]]; then
+            "$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages-$i/$type" >>"$build.log" 2>&1 ||
+                { tail -30 "$build.log"; fail "cpack"; }
+            rm -rf "$work/packages-$i/$type/_CPack_Packages"
+        fi
     done
+    if [[ $cpack != - ]]; then
+        if compare_trees "$work/packages-0/$type" "$work/packages-1/$type"; then
+            echo "$type, packages: $(find "$work/packages-0/$type" -type f | wc -l) identical"
+        else
+            echo "$type: the packages above differ"
+            rc=1
+        fi
+    fi
     for strip in plain strip; do
         a=$work/installed-0/$type-$strip b=$work/installed-1/$type-$strip
         [[ -n $(find "$a" -name libQrScsiTimeouts.so) && -n $(find "$a" -name scsi-timeouts) ]] ||
