@@ -4,7 +4,7 @@
 
 // Renamed, so this copy's lookup cannot interpose on the shared library's.
 #define getScsiTimeout moduleCopyGetScsiTimeout
-#include "QrScsiTimeouts.cpp"
+#include "QrScsiTimeouts.cpp"  // NOLINT(bugprone-suspicious-include): the module itself
 #undef getScsiTimeout
 
 void freshRegistry() {

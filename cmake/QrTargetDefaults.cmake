@@ -1,5 +1,6 @@
 # Per-target settings shared by everything this project builds (no global flags).
 set(QR_SANITIZE "" CACHE STRING "Sanitizers for every target, e.g. address,undefined or thread")
+option(QR_COVERAGE "Instrument every target for gcov (a Debug build for the coverage report)" OFF)
 
 # glibc's checked calls need the optimiser (and warn without it). Sanitized builds go without: the
 # sanitizers check those accesses themselves, and the _chk wrappers would hide calls from their
@@ -19,6 +20,17 @@ function(qr_target_defaults target)
     target_compile_features(${target} PRIVATE cxx_std_17)
     set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    if(QR_COVERAGE)
+        # gcov finds the sources and its data by the real paths, so they stay in.
+        target_compile_options(${target} PRIVATE --coverage)
+        target_link_options(${target} PRIVATE --coverage)
+    else()
+        # The same commit gives the same bytes wherever it is built: no source or build directory
+        # in the debug information, __FILE__ or the build-id computed over them. The build
+        # directory comes last, so that it wins where it lies inside the source tree.
+        target_compile_options(${target} PRIVATE "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+                                                 "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+    endif()
 
     # Hardening: the library is loaded into other programs' processes.
     target_compile_options(${target} PRIVATE -fstack-protector-strong -Wformat

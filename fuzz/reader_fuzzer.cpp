@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the value reader as a stored text, for a positive default and for
 // the per-code default -1. The module's source is compiled in, so that the private reader can be
 // called directly without the shipped library exporting anything more.
-#include "QrScsiTimeouts.cpp"
+#include "QrScsiTimeouts.cpp"  // NOLINT(bugprone-suspicious-include): the private reader
 
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +27,9 @@ void check(bool ok) {
 
 // A store that holds the fuzz input as every value, and the install entry.
 QrPlatformInfo::QrPlatformInfo() : impl_(&fuzz_store) {}
-QrPlatformInfo::~QrPlatformInfo() = default;
+QrPlatformInfo::~QrPlatformInfo() {}  // out of line, as the platform declares it
 
-int QrPlatformInfo::getString(const char* key, const char*, char* buffer, int* size) {
+int QrPlatformInfo::getString(const char* key, const char* /*name*/, char* buffer, int* size) {
     const FuzzStore& s = *static_cast<FuzzStore*>(impl_);
     if (std::strcmp(key, "Base") == 0) {
         return 1;
@@ -40,6 +40,8 @@ int QrPlatformInfo::getString(const char* key, const char*, char* buffer, int* s
     return 1;
 }
 
+// The platform's signature.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 int QrPlatformInfo::setString(const char* key, const char* name, const char* text, int size) {
     FuzzStore& s = *static_cast<FuzzStore*>(impl_);
     ++s.write_count;

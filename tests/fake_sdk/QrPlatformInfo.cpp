@@ -55,6 +55,8 @@ void QrPlatformInfo::checkLayout(const char* call) const {
     }
 }
 
+// The platform's signature: the size is the buffer's, and the platform's own may update it.
+// NOLINTNEXTLINE(readability-non-const-parameter)
 int QrPlatformInfo::getString(const char* key, const char* name, char* buffer, int* size) {
     checkLayout("getString");
     for (const Value& v : registry) {
@@ -68,7 +70,8 @@ int QrPlatformInfo::getString(const char* key, const char* name, char* buffer, i
     return 0;
 }
 
-int QrPlatformInfo::setString(const char*, const char*, const char*, int) {
+int QrPlatformInfo::setString(const char* /*key*/, const char* /*name*/, const char* /*text*/,
+                              int /*size*/) {
     checkLayout("setString");
     return 1;
 }

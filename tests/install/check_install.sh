@@ -13,7 +13,8 @@ set -euo pipefail
 
 self=$(realpath "$0")
 fail() { echo "FAIL: $*" >&2; exit 1; }
-run() { env -u LD_LIBRARY_PATH ${QR_EMULATOR:-} "$@"; }
+read -ra emulator <<<"${QR_EMULATOR:-}"
+run() { env -u LD_LIBRARY_PATH "${emulator[@]}" "$@"; }
 
 # RUNPATH (or RPATH) of an ELF file; nothing for other files.
 search_path() {
@@ -55,7 +56,7 @@ abi)
     [[ -f $prefix/share/man/man1/scsi-timeouts.1 ]] || fail "scsi-timeouts(1) not installed"
 
     symbols=$("$nm" -D --defined-only "$lib" | awk '{print $NF}')
-    [[ $symbols == "_Z14getScsiTimeouth" ]] || fail "exported symbols: $(echo $symbols)"
+    [[ $symbols == "_Z14getScsiTimeouth" ]] || fail "exported symbols: ${symbols//$'\n'/ }"
 
     # The build tree's library is the installed one, search path included.
     for f in "$lib" "$build/lib/libQrScsiTimeouts.so"; do
@@ -111,7 +112,7 @@ guest)
     forced=$(grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.' "$work/CMakeCache.txt") &&
         fail "the parent's cache holds a build type: $forced"
     extras=$(cmake --build "$work" --target help | grep -E '_test|bench|scsi_timeouts_table') &&
-        fail "targets the parent did not ask for: $(echo $extras)"
+        fail "targets the parent did not ask for: ${extras//$'\n'/ }"
     cmake --build "$work"
     cmake --install "$work" --prefix "$work/installed" >/dev/null
     [[ -z $(find "$work/installed" -type f 2>/dev/null) ]] || fail "a guest installed files unasked"
@@ -148,8 +149,9 @@ fake_sdk)
     status=0
     shown=$(run "$work/right/installed/bin/scsi-timeouts" show 0x12 0x42) || status=$?
     [[ $status -le 1 ]] || fail "installed scsi-timeouts on the SDK: status $status"
-    grep -Eq '^0x12 +45 +INQUIRY' <<<"$shown" && grep -Eq '^0x42 +33 +CDB_42' <<<"$shown" ||
+    if ! grep -Eq '^0x12 +45 +INQUIRY' <<<"$shown" || ! grep -Eq '^0x42 +33 +CDB_42' <<<"$shown"; then
         fail "scsi-timeouts on the SDK shows: $shown"
+    fi
 
     product_on_sdk "$work/wrong-sdk" "$work/wrong" "$@"
     status=0

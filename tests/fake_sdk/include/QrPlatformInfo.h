@@ -11,6 +11,8 @@ class QrPlatformInfo {
 
     QrPlatformInfo(const QrPlatformInfo&) = delete;
     QrPlatformInfo& operator=(const QrPlatformInfo&) = delete;
+    QrPlatformInfo(QrPlatformInfo&&) = delete;
+    QrPlatformInfo& operator=(QrPlatformInfo&&) = delete;
 
     int getString(const char* key, const char* name, char* buffer, int* size);
     int setString(const char* key, const char* name, const char* text, int size);
