@@ -2,6 +2,7 @@
 // administrator keeps under the registry key "ScsiTimeouts".
 #include "QrScsiTimeouts.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -50,6 +51,19 @@ bool endsNumber(char c) {
     return c == '\0' || std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
+// "*<number>*" is the marker of the number; only the marker of the current default stands.
+Verdict markerVerdict(const char* text, int32_t def) {
+    char* end = nullptr;
+    const long m = std::strtol(text + 1, &end, 0);
+    if (end == text + 1) {
+        return Verdict::NotANumber;
+    }
+    if (*end != '*') {
+        return Verdict::UnclosedMarker;
+    }
+    return m == def ? Verdict::Clean : Verdict::StaleMarker;
+}
+
 }  // namespace
 
 // Numbers are compared at full width, so a value beyond 32 bits cannot wrap into the bounds.
@@ -63,26 +77,15 @@ Decision decideTimeout(const char* text, Bounds bounds, int32_t def) {
         const long v = std::strtol(text, &end, 0);
         d.number_end = static_cast<int>(end - text);
         const bool has_number = end != text;
-        if (endsNumber(*end)) {  // white space ends a number: "900 seconds" is 900
-            if (!has_number) {
-                d.verdict = Verdict::NotANumber;
-            } else if (v < bounds.min) {
-                d = {bounds.min, false, Verdict::BelowMinimum, d.number_end};
-            } else if (v > bounds.max) {
-                d = {bounds.max, false, Verdict::AboveMaximum, d.number_end};
-            } else {
-                d = {static_cast<int32_t>(v), false, Verdict::Clean, d.number_end};
-            }
+        if (endsNumber(*end) && has_number) {  // white space ends a number: "900 seconds" is 900
+            d.verdict = v < bounds.min   ? Verdict::BelowMinimum
+                        : v > bounds.max ? Verdict::AboveMaximum
+                                         : Verdict::Clean;
+            d.timeout = static_cast<int32_t>(std::clamp<long>(v, bounds.min, bounds.max));
+        } else if (endsNumber(*end)) {
+            d.verdict = Verdict::NotANumber;
         } else if (text[0] == '*') {
-            char* marker_end = nullptr;
-            const long m = std::strtol(text + 1, &marker_end, 0);
-            if (marker_end == text + 1) {
-                d.verdict = Verdict::NotANumber;
-            } else if (*marker_end != '*') {
-                d.verdict = Verdict::UnclosedMarker;
-            } else {
-                d.verdict = m == def ? Verdict::Clean : Verdict::StaleMarker;
-            }
+            d.verdict = markerVerdict(text, def);
         } else {
             d.verdict = has_number ? Verdict::TrailingText : Verdict::NotANumber;
             if (has_number && v >= bounds.min && v <= bounds.max) {
