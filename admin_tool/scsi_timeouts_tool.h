@@ -38,7 +38,8 @@ struct RegistryReport {
     ValueReport values[qst::value_count];  // in read order
     int read_count;
     int32_t table[256];
-    int decided_by[256];  // the position in `values` of the value that decided each entry
+    qst::ValuePosition
+        decided_by[256];  // the position in `values` of the value that decided each entry
 };
 
 // Reads the registry through `info` with getString only.

@@ -138,8 +138,8 @@ int32_t loadTimeout(void* /*context*/, QrPlatformInfo& info, const char* name, B
 // ---- The load ------------------------------------------------------------------------------
 
 void loadTable(QrPlatformInfo& info, const ValueReader& reader, int32_t table[256],
-               int decided_by[256]) {
-    int position = default_position;
+               ValuePosition decided_by[256]) {
+    ValuePosition position = default_position;
     // DEFAULT is read first because the per-code pass falls back to it. Its default is always
     // the built-in one, so a load retried after a failure writes the same marker as a first.
     const int32_t default_timeout =

@@ -70,12 +70,13 @@ struct ValueReader {
 };
 
 // Where a value stands in load order: DEFAULT, CDB_00 to CDB_FF, then the named commands.
-constexpr int default_position = 0;
+using ValuePosition = uint16_t;
+constexpr ValuePosition default_position = 0;
 
 // Gives each value of the key to `reader` in load order, and builds the table from the results.
 // `decided_by`, when not null, gets for each entry the position in load order of the value that
 // decided it.
 void loadTable(QrPlatformInfo& info, const ValueReader& reader, int32_t table[256],
-               int decided_by[256]);
+               ValuePosition decided_by[256]);
 
 }  // namespace qr_scsi_timeouts
