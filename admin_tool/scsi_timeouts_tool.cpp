@@ -1,12 +1,15 @@
 // The command line of scsi-timeouts: argument handling, the text and JSON views, exit status.
 #include <QrPlatformInfo.h>
+#include <getopt.h>
 
 #include <cctype>
-#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
+using Json = nlohmann::ordered_json;  // keys in the order they are documented
+
 constexpr int exit_clean = 0;
 constexpr int exit_findings = 1;
 constexpr int exit_usage = 2;
@@ -27,6 +32,7 @@ constexpr int exit_usage = 2;
 const char tool_help[] =
     "Usage: scsi-timeouts show [--json] [OPCODE...]\n"
     "       scsi-timeouts check [--json]\n"
+    "       scsi-timeouts --help | --version\n"
     "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, and checks\n"
     "its values, without changing the registry.\n"
     "\n"
@@ -34,8 +40,10 @@ const char tool_help[] =
     "  show    the table that the next process's first lookup builds\n"
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
     "\n"
-    "Exit status: 0 nothing would be repaired and nothing is warned about; 1 something would\n"
-    "be repaired or is warned about; 2 usage error, or the platform store failed.\n"
+    "Options may stand anywhere; '--' ends them.\n"
+    "Exit status: show 0; check 0 when nothing would be repaired and nothing is warned about,\n"
+    "1 when something would be repaired or is warned about; 2 for a usage error or a failing\n"
+    "platform store (one line on standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
 
 const char show_help[] =
@@ -44,7 +52,7 @@ const char show_help[] =
     "decimal, 0 to 255), the timeout in seconds that the next process's first lookup will use,\n"
     "the registry value that decides it (a command name, CDB_xx or DEFAULT) and its stored\n"
     "text. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\", \"stored\"}, ...]}.\n"
-    "The exit status is that of 'check'.\n";
+    "Exit status 0 once the table is printed, whatever the registry holds; see 'check'.\n";
 
 const char check_help[] =
     "Usage: scsi-timeouts check [--json]\n"
@@ -53,71 +61,50 @@ const char check_help[] =
     "gives, the marker the next load will write over it, why, and warnings about numbers the\n"
     "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1).\n"
     "--json prints {\"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
-    "\"repair\", \"reason\", \"warnings\"}, ...]}.\n";
+    "\"repair\", \"reason\", \"warnings\"}, ...]}.\n"
+    "Exit status: 0 nothing to repair and no warning, 1 findings.\n";
 
-int exitStatus(const RegistryReport& report) {
-    for (const ValueReport& v : report.values) {
-        if (v.repaired || v.warnings != 0) {
-            return exit_findings;
-        }
-    }
-    return exit_clean;
+[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    return line;
 }
 
-// Length of the well-formed UTF-8 sequence at p, or 0.
-int utf8Length(const unsigned char* p) {
-    const int n = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
-    for (int i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return 0;
+// A stored text as JSON: valid UTF-8 as the string it is, anything else as its byte values, so
+// that any stored bytes give valid JSON and different texts never give the same value.
+Json storedJson(const ValueReport& v) {
+    if (!v.found) {
+        return nullptr;
+    }
+    Json text = std::string(v.stored);
+    try {
+        static_cast<void>(text.dump());  // refuses what is not well-formed UTF-8
+        return text;
+    } catch (const Json::type_error&) {
+        Json bytes = Json::array();
+        for (const char* p = v.stored; *p != '\0'; ++p) {
+            bytes.push_back(static_cast<unsigned char>(*p));
         }
+        return bytes;
     }
-    // No overlong forms, surrogates or code points beyond U+10FFFF.
-    if ((n == 3 && ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0))) ||
-        (n == 4 && ((p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)))) {
-        return 0;
-    }
-    return n;
 }
 
-// JSON text, or null for nullptr. UTF-8 stays as it is; a byte that is not part of well-formed
-// UTF-8 stands for itself as U+0080..U+00FF, so any stored bytes give valid JSON.
-void putJsonString(const char* text) {
-    if (text == nullptr) {
-        std::printf("null");
-        return;
-    }
-    std::putchar('"');
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        const int n = *p >= 0x80 ? utf8Length(p) : 0;
-        if (n > 0) {
-            std::fwrite(p, 1, static_cast<std::size_t>(n), stdout);
-            p += n - 1;
-        } else if (*p == '"' || *p == '\\') {
-            std::printf("\\%c", *p);
-        } else if (*p < 0x20 || *p >= 0x7F) {
-            std::printf("\\u%04x", *p);
-        } else {
-            std::putchar(*p);
-        }
-    }
-    std::putchar('"');
+Json textOrNull(const char* text) {
+    return text != nullptr ? Json(text) : Json(nullptr);
 }
 
 // Plain text: quoted, with control characters and high bytes escaped, so white space shows.
-std::string quoted(const ValueReport& v) {
-    if (!v.found) {
-        return "absent";
-    }
+std::string quoted(const char* text) {
     std::string out = "\"";
-    char hex[8];
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(v.stored); *p != 0; ++p) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         if (*p == '"' || *p == '\\') {
             out += '\\';
             out += static_cast<char>(*p);
         } else if (*p < 0x20 || *p >= 0x7F) {
-            std::snprintf(hex, sizeof hex, "\\x%02X", *p);
-            out += hex;
+            out += format("\\x%02X", *p);
         } else {
             out += static_cast<char>(*p);
         }
@@ -125,36 +112,48 @@ std::string quoted(const ValueReport& v) {
     return out + "\"";
 }
 
-void showText(const RegistryReport& report, const std::vector<unsigned char>& opcodes) {
-    std::printf("%-6s  %7s  %-39s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED");
+std::string quoted(const ValueReport& v) {
+    return v.found ? quoted(v.stored) : "absent";
+}
+
+bool hasFindings(const RegistryReport& report) {
+    for (const ValueReport& v : report.values) {
+        if (v.repaired || v.warnings != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void showText(std::ostream& out, const RegistryReport& report,
+              const std::vector<unsigned char>& opcodes) {
+    out << format("%-6s  %7s  %-39s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED");
     for (const unsigned char opcode : opcodes) {
         const ValueReport& v = sourceValue(report, opcode);
-        std::printf("0x%02X    %7d  %-39s  %s\n", opcode, static_cast<int>(report.table[opcode]),
-                    v.name, quoted(v).c_str());
+        out << format("0x%02X    %7d  %-39s  %s\n", opcode, static_cast<int>(report.table[opcode]),
+                      v.name, quoted(v).c_str());
     }
 }
 
-void showJson(const RegistryReport& report, const std::vector<unsigned char>& opcodes) {
-    std::printf("{\"table\": [");
-    const char* separator = "";
+void showJson(std::ostream& out, const RegistryReport& report,
+              const std::vector<unsigned char>& opcodes) {
+    Json table = Json::array();
     for (const unsigned char opcode : opcodes) {
         const ValueReport& v = sourceValue(report, opcode);
-        std::printf("%s\n  {\"opcode\": %d, \"timeout\": %d, \"source\": ", separator, opcode,
-                    static_cast<int>(report.table[opcode]));
-        putJsonString(v.name);
-        std::printf(", \"stored\": ");
-        putJsonString(v.found ? v.stored : nullptr);
-        std::printf("}");
-        separator = ",";
+        table.push_back({{"opcode", opcode},
+                         {"timeout", report.table[opcode]},
+                         {"source", v.name},
+                         {"stored", storedJson(v)}});
     }
-    std::printf("\n]}\n");
+    out << Json{{"table", table}}.dump(2) << '\n';
 }
 
-void checkText(const RegistryReport& report) {
-    std::printf("install entry vARURAROD under Base: %s\n",
-                report.install_entry ? "present, the load repairs values"
-                                     : "absent, the load writes nothing");
-    std::printf("%-39s  %7s  %-9s  %s\n", "NAME", "TIMEOUT", "REPAIR", "STORED, WHY, WARNINGS");
+void checkText(std::ostream& out, const RegistryReport& report) {
+    out << "install entry vARURAROD under Base: "
+        << (report.install_entry ? "present, the load repairs values"
+                                 : "absent, the load writes nothing")
+        << '\n';
+    out << format("%-39s  %7s  %-9s  %s\n", "NAME", "TIMEOUT", "REPAIR", "STORED, WHY, WARNINGS");
     int repairs = 0;
     int warnings = 0;
     char marker[qst::value_size];
@@ -168,71 +167,58 @@ void checkText(const RegistryReport& report) {
             ++last;
         }
         if (last > i) {
-            std::printf("%-6s to %-29s  %7s  %-9s  absent\n", v.name, report.values[last].name, "-",
-                        "-");
+            out << format("%-6s to %-29s  %7s  %-9s  absent\n", v.name, report.values[last].name,
+                          "-", "-");
             i = last;
             continue;
         }
         const char* reason = reasonText(v.decision.verdict);
-        char timeout[16] = "-";
+        std::string timeout = "-";
         if (v.decision.timeout > 0) {
-            std::snprintf(timeout, sizeof timeout, "%d", static_cast<int>(v.decision.timeout));
+            timeout = std::to_string(v.decision.timeout);
         }
         std::snprintf(marker, sizeof marker, "-");
         if (v.repaired) {
             qst::formatMarker(marker, v.def);
             ++repairs;
         }
-        std::printf("%-39s  %7s  %-9s  %s", v.name, timeout, marker, quoted(v).c_str());
+        out << format("%-39s  %7s  %-9s  ", v.name, timeout.c_str(), marker) << quoted(v);
         if (reason != nullptr && v.found) {
-            std::printf("  (%s)", reason);
+            out << "  (" << reason << ")";
         }
         for (const Warning w : all_warnings) {
             if ((v.warnings & w) != 0) {
-                std::printf("  warning: %s", warningText(w));
+                out << "  warning: " << warningText(w);
                 ++warnings;
             }
         }
-        std::printf("\n");
+        out << '\n';
     }
-    std::printf("%d values read; the next load repairs %d; %d warning%s\n", qst::value_count,
-                repairs, warnings, warnings == 1 ? "" : "s");
+    out << qst::value_count << " values read; the next load repairs " << repairs << "; " << warnings
+        << (warnings == 1 ? " warning" : " warnings") << '\n';
 }
 
-void checkJson(const RegistryReport& report) {
-    std::printf("{\"install_entry\": %s, \"values\": [", report.install_entry ? "true" : "false");
-    const char* separator = "";
+void checkJson(std::ostream& out, const RegistryReport& report) {
+    Json values = Json::array();
     char marker[qst::value_size];
     for (const ValueReport& v : report.values) {
-        std::printf("%s\n  {\"name\": ", separator);
-        putJsonString(v.name);
-        std::printf(", \"stored\": ");
-        putJsonString(v.found ? v.stored : nullptr);
-        if (v.decision.timeout > 0) {
-            std::printf(", \"timeout\": %d", static_cast<int>(v.decision.timeout));
-        } else {
-            std::printf(", \"timeout\": null");
+        Json warnings = Json::array();
+        for (const Warning w : all_warnings) {
+            if ((v.warnings & w) != 0) {
+                warnings.push_back(warningText(w));
+            }
         }
-        std::printf(", \"repair\": ");
         if (v.repaired) {
             qst::formatMarker(marker, v.def);
         }
-        putJsonString(v.repaired ? marker : nullptr);
-        std::printf(", \"reason\": ");
-        putJsonString(reasonText(v.decision.verdict));
-        std::printf(", \"warnings\": [");
-        const char* comma = "";
-        for (const Warning w : all_warnings) {
-            if ((v.warnings & w) != 0) {
-                std::printf("%s", comma);
-                putJsonString(warningText(w));
-                comma = ", ";
-            }
-        }
-        std::printf("]}");
-        separator = ",";
+        values.push_back({{"name", v.name},
+                          {"stored", storedJson(v)},
+                          {"timeout", v.decision.timeout > 0 ? Json(v.decision.timeout) : Json()},
+                          {"repair", textOrNull(v.repaired ? marker : nullptr)},
+                          {"reason", textOrNull(reasonText(v.decision.verdict))},
+                          {"warnings", warnings}});
     }
-    std::printf("\n]}\n");
+    out << Json{{"install_entry", report.install_entry}, {"values", values}}.dump(2) << '\n';
 }
 
 // 0..255 in hex (0x), octal (leading 0) or decimal; no sign, no white space, nothing after.
@@ -249,66 +235,98 @@ bool parseOpcode(const char* text, unsigned char& opcode) {
     return true;
 }
 
-int usageError(const char* message, const char* what) {
-    std::fprintf(stderr, "scsi-timeouts: %s%s; see 'scsi-timeouts --help'\n", message, what);
+// What the user typed, on one line.
+std::string echo(const std::string& text) {
+    return quoted(text.c_str());
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+    err << "scsi-timeouts: " << message << "; see 'scsi-timeouts --help'\n";
     return exit_usage;
 }
 
-// One line, whatever the store put in its message.
-int storeFailed(const char* what) {
+int storeFailed(std::ostream& err, const char* what) {
     std::string line = what;
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
-            c = ' ';
+            c = ' ';  // one line, whatever the store put in its message
         }
     }
-    std::fprintf(stderr, "scsi-timeouts: the platform store failed: %s\n", line.c_str());
+    err << "scsi-timeouts: the platform store failed: " << line << '\n';
     return exit_usage;
 }
 
-RegistryReport report;  // large: kept out of the stack
-
-}  // namespace
-
-int runTool(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs(tool_help, stderr);
-        return exit_usage;
-    }
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h") {
-        std::fputs(tool_help, stdout);
-        return exit_clean;
-    }
-    if (command == "--version") {
-        std::printf("scsi-timeouts %s\n", QR_SCSI_TIMEOUTS_VERSION);
-        return exit_clean;
-    }
-    const bool show = command == "show";
-    if (!show && command != "check") {
-        return usageError("unknown command ", argv[1]);
-    }
-
+struct Arguments {
+    bool help = false;
+    bool version = false;
     bool json = false;
-    std::vector<unsigned char> opcodes;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        unsigned char opcode = 0;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(show ? show_help : check_help, stdout);
-            return exit_clean;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (!arg.empty() && arg[0] == '-' &&
-                   !std::isdigit(static_cast<unsigned char>(arg[1]))) {
-            return usageError("unknown option ", argv[i]);
-        } else if (!show) {
-            return usageError("check takes no operation codes: ", argv[i]);
-        } else if (!parseOpcode(argv[i], opcode)) {
-            return usageError("not an operation code (0 to 255): ", argv[i]);
-        } else {
-            opcodes.push_back(opcode);
+    std::vector<std::string> operands;  // the command first
+};
+
+// GNU conventions: options anywhere among the operands, "--" ends them, long options may be
+// abbreviated. Returns an empty text, or the usage error.
+std::string parseArguments(int argc, char** argv, Arguments& args) {
+    enum : int { opt_version = 256, opt_json };
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, opt_version},
+        {"json", no_argument, nullptr, opt_json},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0;  // a fresh scan for every call
+    opterr = 0;  // the messages are ours, one line each
+    // A leading '-' hands back operands in place, so their order is kept whatever the
+    // environment asks of getopt.
+    for (;;) {
+        const int c = getopt_long(argc, argv, "-h", long_options, nullptr);
+        if (c == -1) {
+            break;
         }
+        switch (c) {
+            case 1:
+                args.operands.emplace_back(optarg);
+                break;
+            case 'h':
+                args.help = true;
+                break;
+            case opt_version:
+                args.version = true;
+                break;
+            case opt_json:
+                args.json = true;
+                break;
+            default:
+                if (optopt == 0) {
+                    return "unknown option " + echo(argv[optind - 1]);
+                }
+                if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
+                    const std::string given = argv[optind - 1];
+                    return "option " + echo(given.substr(0, given.find('='))) + " takes no value";
+                }
+                if (std::isdigit(optopt) != 0) {
+                    return "a number has no sign; put '--' before operands that start with '-'";
+                }
+                return "unknown option " + echo(std::string("-") + static_cast<char>(optopt));
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        args.operands.emplace_back(argv[i]);
+    }
+    return "";
+}
+
+int runShowOrCheck(const Arguments& args, bool show, std::ostream& out, std::ostream& err) {
+    std::vector<unsigned char> opcodes;
+    for (std::size_t i = 1; i < args.operands.size(); ++i) {
+        const std::string& operand = args.operands[i];
+        unsigned char opcode = 0;
+        if (!show) {
+            return usageError(err, "check takes no operands: " + echo(operand));
+        }
+        if (!parseOpcode(operand.c_str(), opcode)) {
+            return usageError(err, "not an operation code (0 to 255): " + echo(operand));
+        }
+        opcodes.push_back(opcode);
     }
     if (show && opcodes.empty()) {
         for (int i = 0; i < 256; ++i) {
@@ -316,25 +334,52 @@ int runTool(int argc, char** argv) {
         }
     }
 
+    const auto report = std::make_unique<RegistryReport>();
     try {
         QrPlatformInfo info;
-        readRegistry(info, report);
+        readRegistry(info, *report);
     } catch (const std::exception& e) {
-        return storeFailed(e.what());
+        return storeFailed(err, e.what());
     } catch (...) {
-        return storeFailed("unknown exception");
+        return storeFailed(err, "unknown exception");
     }
 
     if (show) {
-        json ? showJson(report, opcodes) : showText(report, opcodes);
-    } else {
-        json ? checkJson(report) : checkText(report);
+        args.json ? showJson(out, *report, opcodes) : showText(out, *report, opcodes);
+        return exit_clean;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "scsi-timeouts: cannot write the report: %s\n", std::strerror(errno));
+    args.json ? checkJson(out, *report) : checkText(out, *report);
+    return hasFindings(*report) ? exit_findings : exit_clean;
+}
+
+}  // namespace
+
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Arguments args;
+    const std::string error = parseArguments(argc, argv, args);
+    if (!error.empty()) {
+        return usageError(err, error);
+    }
+    const std::string command = args.operands.empty() ? "" : args.operands[0];
+    const bool show = command == "show";
+    if (!command.empty() && !show && command != "check") {
+        return usageError(err, "unknown command " + echo(command));
+    }
+    int status = exit_clean;
+    if (args.help) {
+        out << (show ? show_help : command.empty() ? tool_help : check_help);
+    } else if (args.version) {
+        out << "scsi-timeouts " << QR_SCSI_TIMEOUTS_VERSION << '\n';
+    } else if (command.empty()) {
+        return usageError(err, "no command given");
+    } else {
+        status = runShowOrCheck(args, show, out, err);
+    }
+    if (!out.flush()) {
+        err << "scsi-timeouts: cannot write the report\n";
         return exit_usage;
     }
-    return exitStatus(report);
+    return status;
 }
 
 }  // namespace scsi_timeouts_tool

@@ -6,6 +6,7 @@
 #include <QrScsiTimeoutsModule.h>
 
 #include <cstdint>
+#include <iosfwd>
 
 class QrPlatformInfo;
 
@@ -52,7 +53,8 @@ const char* warningText(Warning warning);
 constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent,
                                     PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall};
 
-// The command line: scsi-timeouts show|check ... Returns the exit status.
-int runTool(int argc, char** argv);
+// The command line, writing its report to `out` and its complaints to `err`. Returns the exit
+// status.
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace scsi_timeouts_tool

@@ -6,6 +6,8 @@
 #include <QrPlatformInfo.h>
 #include <scsi_timeouts_tool.h>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,21 +17,48 @@ namespace {
 
 namespace tool = scsi_timeouts_tool;
 
-int run(std::vector<std::string> args) {
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runWithOutput(std::vector<std::string> args) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
-    ::testing::internal::CaptureStdout();
-    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data());
-    ::testing::internal::GetCapturedStdout();
-    return status;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+int run(std::vector<std::string> args) {
+    return runWithOutput(std::move(args)).status;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+// Every named value holds its current marker, so only what a test seeds stands out.
+void seedCurrentMarkers() {
+    st::seed("ScsiTimeouts", "DEFAULT", "*120*");
+    for (const auto& row : qr_scsi_timeouts::default_timeout_arr) {
+        st::seed("ScsiTimeouts", row.name, "*" + std::to_string(row.timeout) + "*");
+    }
 }
 
 // Why a value of INQUIRY (default 60) is what it is, and what the library does not say.
 struct Explained {
-    const char* text;
+    const char* text;    // nullptr: absent
     const char* reason;  // nullptr: clean
     unsigned warnings;
 };
@@ -53,13 +82,20 @@ const Explained explained[] = {
     {"1e2", "number followed by other text", tool::Exponent},
     {"1E+2", "number followed by other text", tool::Exponent},
     {"0x1e2", nullptr, 0},
+    {nullptr, "absent", 0},
+    {"*soon", "not a number", 0},
+    {"*", "not a number", 0},
+    {"**", "not a number", 0},
+    {"100000 1", "above the maximum", tool::DigitsAfterSpace},
 };
 
 TEST(AdminTool, ExplainsEveryStoredText) {
     for (const Explained& row : explained) {
         st::reset();
         installProbe();
-        st::seed("ScsiTimeouts", "INQUIRY", row.text);
+        if (row.text != nullptr) {
+            st::seed("ScsiTimeouts", "INQUIRY", row.text);
+        }
         static tool::RegistryReport report;
         {
             QrPlatformInfo info;
@@ -69,9 +105,9 @@ TEST(AdminTool, ExplainsEveryStoredText) {
         ASSERT_STREQ(v.name, "INQUIRY");
         const char* reason = tool::reasonText(v.decision.verdict);
         EXPECT_EQ(std::string(reason ? reason : "clean"), row.reason ? row.reason : "clean")
-            << row.text;
-        EXPECT_EQ(v.warnings, row.warnings) << row.text;
-        EXPECT_EQ(v.repaired, row.reason != nullptr) << row.text;
+            << (row.text ? row.text : "absent");
+        EXPECT_EQ(v.warnings, row.warnings) << (row.text ? row.text : "absent");
+        EXPECT_EQ(v.repaired, row.reason != nullptr) << (row.text ? row.text : "absent");
     }
 }
 
@@ -93,38 +129,230 @@ const Status statuses[] = {
     {"ZeroWithoutInstallEntry", {"check"}, "INQUIRY", "0", false, 1},
     {"PerCodeValue", {"check"}, "CDB_05", "30", true, 0},
     {"PerCodeZeroStays", {"check"}, "CDB_05", "0", true, 1},
-    {"PerCodeMarkerUnusable", {"show"}, "CDB_05", "*30*", true, 1},
+    {"ShowIsAViewWhateverIsFound", {"show"}, "CDB_05", "*30*", true, 0},
+    {"ShowJsonWithRepairs", {"show", "--json"}, "INQUIRY", "soon", true, 0},
     {"Help", {"--help"}, nullptr, nullptr, true, 0},
+    {"ShortHelp", {"-h"}, nullptr, nullptr, true, 0},
     {"CommandHelp", {"check", "--help"}, "INQUIRY", "*1800*", true, 0},
+    {"HelpBeforeCommand", {"-h", "show"}, nullptr, nullptr, true, 0},
+    {"Version", {"--version"}, nullptr, nullptr, true, 0},
+    {"OptionsBeforeCommand", {"--json", "show", "0x12"}, "INQUIRY", "soon", true, 0},
+    {"OptionsBetweenOperands", {"show", "1", "--json", "2"}, nullptr, nullptr, true, 0},
+    {"DashDashEndsOptions", {"show", "--", "18"}, nullptr, nullptr, true, 0},
+    {"DashDashBeforeCommand", {"--json", "--", "check"}, "INQUIRY", "soon", true, 1},
+    {"AbbreviatedOption", {"check", "--js"}, nullptr, nullptr, true, 0},
+    // Usage errors: one line on stderr, exit 2.
     {"NoCommand", {}, nullptr, nullptr, true, 2},
+    {"OnlyAnOption", {"--json"}, nullptr, nullptr, true, 2},
     {"UnknownCommand", {"list"}, nullptr, nullptr, true, 2},
+    {"UnknownCommandWithHelp", {"list", "--help"}, nullptr, nullptr, true, 2},
     {"UnknownOption", {"check", "--yaml"}, nullptr, nullptr, true, 2},
+    {"UnknownShortOption", {"-x", "check"}, nullptr, nullptr, true, 2},
+    {"OptionWithValue", {"show", "--json=yes"}, nullptr, nullptr, true, 2},
+    {"OptionAfterDashDash", {"show", "--", "--json"}, nullptr, nullptr, true, 2},
     {"OpcodeTooLarge", {"show", "0x100"}, nullptr, nullptr, true, 2},
     {"NegativeOpcode", {"show", "-1"}, nullptr, nullptr, true, 2},
+    {"NegativeOpcodeAfterDashDash", {"show", "--", "-1"}, nullptr, nullptr, true, 2},
     {"WordAsOpcode", {"show", "foo"}, nullptr, nullptr, true, 2},
     {"OpcodeWithSpace", {"show", " 1"}, nullptr, nullptr, true, 2},
+    {"OpcodeWithLineBreak", {"show", "1\n2"}, nullptr, nullptr, true, 2},
     {"CheckWithOpcode", {"check", "1"}, nullptr, nullptr, true, 2},
 };
 
 class ExitStatus : public ::testing::TestWithParam<Status> {};
 
-// Exit status, and never a write, whatever there is to repair.
+// Exit status, and never a write, whatever there is to repair. A usage error is one line on
+// stderr and nothing else; anything else prints to stdout alone.
 TEST_P(ExitStatus, AndNoWrite) {
     const Status& s = GetParam();
     st::reset();
-    st::seed("ScsiTimeouts", "DEFAULT", "*120*");
-    for (int i = 0; i < qr_scsi_timeouts::named_count; ++i) {
-        const auto& row = qr_scsi_timeouts::default_timeout_arr[i];
-        st::seed("ScsiTimeouts", row.name, "*" + std::to_string(row.timeout) + "*");
-    }
+    seedCurrentMarkers();
     if (s.name != nullptr) {
         st::seed("ScsiTimeouts", s.name, s.text);
     }
     if (s.probe) {
         installProbe();
     }
-    EXPECT_EQ(run(s.args), s.status);
+    const Outcome r = runWithOutput(s.args);
+    EXPECT_EQ(r.status, s.status);
     EXPECT_EQ(writes(), 0u);
+    if (s.status == 2) {
+        EXPECT_EQ(r.out, "");
+        ASSERT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_EQ(r.err.back(), '\n');
+        EXPECT_EQ(r.err.rfind("scsi-timeouts: ", 0), 0u) << r.err;
+    } else {
+        EXPECT_EQ(r.err, "");
+        EXPECT_NE(r.out, "");
+    }
+}
+
+// Where the options stand changes nothing.
+TEST(AdminTool, ArgumentOrderGivesTheSameOutput) {
+    st::reset();
+    installProbe();
+    st::seed("ScsiTimeouts", "INQUIRY", "1 800");
+    const std::vector<std::vector<std::string>> same[] = {
+        {{"show", "--json", "0x12", "1"},
+         {"--json", "show", "0x12", "1"},
+         {"show", "0x12", "--json", "1"},
+         {"show", "0x12", "1", "--json"},
+         {"show", "--json", "--", "0x12", "1"}},
+        {{"check", "--json"}, {"--json", "check"}, {"--json", "--", "check"}},
+        {{"show", "--help"}, {"--help", "show"}, {"show", "-h", "0x12"}},
+    };
+    for (const auto& forms : same) {
+        const Outcome first = runWithOutput(forms[0]);
+        ASSERT_NE(first.out, "");
+        for (const auto& form : forms) {
+            const Outcome r = runWithOutput(form);
+            EXPECT_EQ(r.out, first.out) << form[0] << " " << form[1];
+            EXPECT_EQ(r.status, first.status) << form[0] << " " << form[1];
+        }
+    }
+    EXPECT_NE(runWithOutput({"show", "--help"}).out, runWithOutput({"check", "--help"}).out);
+    EXPECT_NE(runWithOutput({"show", "--help"}).out, runWithOutput({"--help"}).out);
+}
+
+// The check view of a small registry, line by line: folded runs of absent per-code values,
+// quoting of control characters and quotes, reasons, warnings, the summary line.
+TEST(AdminTool, CheckTextView) {
+    st::reset();
+    installProbe();
+    seedCurrentMarkers();
+    st::seed("ScsiTimeouts", "CDB_05", "30");
+    st::seed("ScsiTimeouts", "CDB_06", "a\tb\"c\\");
+    st::seed("ScsiTimeouts", "INQUIRY", "1 800");
+    st::seed("ScsiTimeouts", "REWIND", "soon");
+    const Outcome r = runWithOutput({"check"});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> expected = {
+        "install entry vARURAROD under Base: present, the load repairs values",
+        "NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS",
+        "DEFAULT                                      120  -          \"*120*\"",
+        "CDB_00 to CDB_04                               -  -          absent",
+        "CDB_05                                        30  -          \"30\"",
+        "CDB_06                                         -  -          \"a\\x09b\\\"c\\\\\"  (not a "
+        "number)  warning: gives no usable number: DEFAULT applies",
+        "CDB_07 to CDB_FF                               -  -          absent",
+        "INQUIRY                                        1  -          \"1 800\"  warning: white "
+        "space ends the number: the digits after it are ignored",
+        "MODE_SENSE                                  2940  -          \"*2940*\"",
+        "REWIND                                      1800  *1800*     \"soon\"  (not a number)",
+    };
+    const std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), expected.size() + 14 + 1) << r.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
+    }
+    EXPECT_EQ(got.back(), "274 values read; the next load repairs 1; 2 warnings");
+
+    const Outcome show = runWithOutput({"show", "5", "0x12", "1", "0xff"});
+    EXPECT_EQ(show.status, 0);
+    EXPECT_EQ(lines(show.out),
+              (std::vector<std::string>{
+                  "OPCODE  TIMEOUT  SOURCE                                   STORED",
+                  "0x05         30  CDB_05                                   \"30\"",
+                  "0x12          1  INQUIRY                                  \"1 800\"",
+                  "0x01       1800  REWIND                                   \"soon\"",
+                  "0xFF        120  DEFAULT                                  \"*120*\"",
+              }));
+}
+
+// Stored bytes and whether they are well-formed UTF-8: a JSON string then, an array of the
+// byte values otherwise.
+struct StoredBytes {
+    const char* label;
+    std::string bytes;
+    bool utf8;
+};
+
+const StoredBytes stored_bytes[] = {
+    {"Ascii", "60", true},
+    {"TwoByte", "\xC3\xA9ternel", true},
+    {"ThreeByte", "\xE2\x82\xAC", true},
+    {"FourByte", "\xF0\x9F\x92\xBE", true},
+    {"HighestCodePoint", "\xF4\x8F\xBF\xBF", true},
+    {"Latin1Byte", "\xE9ternel", false},
+    {"LeadC0", "\xC0\x80", false},
+    {"LeadC1", "\xC1\xBF", false},
+    {"LeadF5", "\xF5\x80\x80\x80", false},
+    {"LeadF8", "\xF8\x80\x80", false},
+    {"LeadFC", "\xFC\x80\x80\x80\x80\x80", false},
+    {"LeadFF", "\xFF", false},
+    {"LoneContinuation", "\x80", false},
+    {"TruncatedTwo", "\xC3", false},
+    {"TruncatedThree", "\xE2\x82", false},
+    {"TruncatedFour", "a\xF0\x9F\x92", false},
+    {"OverlongThree", "\xE0\x80\xAF", false},
+    {"OverlongFour", "\xF0\x80\x80\xAF", false},
+    {"BeyondMaximum", "\xF4\x90\x80\x80", false},
+    {"Surrogate", "\xED\xA0\x80", false},
+    {"ControlCharacters", "\x01\t\x1F\x7F", true},
+    {"QuotesAndBackslashes", "\"\\\"\\u0041", true},
+};
+
+class StoredBytesJson : public ::testing::TestWithParam<StoredBytes> {};
+
+std::string decode(const nlohmann::json& stored) {
+    if (stored.is_string()) {
+        return stored.get<std::string>();
+    }
+    std::string bytes;
+    for (const auto& b : stored) {
+        const int value = b.get<int>();
+        EXPECT_TRUE(value >= 1 && value <= 255) << value;
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+// check --json and show --json are valid JSON for any stored bytes, and give them back exactly.
+TEST_P(StoredBytesJson, DecodesToTheStoredBytes) {
+    const StoredBytes& row = GetParam();
+    st::reset();
+    st::seed("ScsiTimeouts", "INQUIRY", row.bytes);
+    st::seed("ScsiTimeouts", "CDB_0A", row.bytes);
+    const Outcome check = runWithOutput({"check", "--json"});
+    const Outcome show = runWithOutput({"show", "--json", "0x12", "0x0a"});
+    const auto check_json = nlohmann::json::parse(check.out);  // throws on invalid JSON
+    const auto show_json = nlohmann::json::parse(show.out);
+    int seen = 0;
+    for (const auto& v : check_json["values"]) {
+        if (v["name"] == "INQUIRY" || v["name"] == "CDB_0A") {
+            EXPECT_EQ(v["stored"].is_string(), row.utf8) << v["name"];
+            EXPECT_EQ(decode(v["stored"]), row.bytes) << v["name"];
+            ++seen;
+        } else {
+            EXPECT_TRUE(v["stored"].is_null()) << v["name"];
+        }
+    }
+    EXPECT_EQ(seen, 2);
+    const auto& inquiry = show_json["table"][0];
+    ASSERT_EQ(inquiry["source"], "INQUIRY");
+    EXPECT_EQ(inquiry["stored"].is_string(), row.utf8);
+    EXPECT_EQ(decode(inquiry["stored"]), row.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, StoredBytesJson, ::testing::ValuesIn(stored_bytes),
+                         [](const ::testing::TestParamInfo<StoredBytes>& info) {
+                             return std::string(info.param.label);
+                         });
+
+// Two stored texts that differ never print the same.
+TEST(AdminTool, StoredBytesNeverCollide) {
+    std::vector<std::string> seen;
+    for (const StoredBytes& row : stored_bytes) {
+        st::reset();
+        st::seed("ScsiTimeouts", "INQUIRY", row.bytes);
+        const auto j = nlohmann::json::parse(runWithOutput({"show", "--json", "0x12"}).out);
+        seen.push_back(j["table"][0]["stored"].dump());
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        for (std::size_t k = i + 1; k < seen.size(); ++k) {
+            EXPECT_NE(seen[i], seen[k]) << stored_bytes[i].label << " " << stored_bytes[k].label;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tool, ExitStatus, ::testing::ValuesIn(statuses),
@@ -137,15 +365,18 @@ TEST(AdminTool, StoreFailureIsAUsageStatusAndEveryCommandOnlyReads) {
     st::failConstruction(1);
     EXPECT_EQ(run({"show"}), 2);
     st::failStoreCall(40);
-    EXPECT_EQ(run({"check"}), 2);
+    const Outcome r = runWithOutput({"check"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
 
     st::reset();
     installProbe();
     st::seed("ScsiTimeouts", "REWIND", "100000");
-    for (const char* command : {"show", "check"}) {
-        EXPECT_EQ(run({command, "--json"}), 1);
-        EXPECT_EQ(run({command}), 1);
-    }
+    EXPECT_EQ(run({"show", "--json"}), 0);
+    EXPECT_EQ(run({"show"}), 0);
+    EXPECT_EQ(run({"check", "--json"}), 1);
+    EXPECT_EQ(run({"check"}), 1);
     EXPECT_EQ(writes(), 0u);
     EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "100000");
 }
