@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -13,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "duration.h"
+#include "scsi_commands.h"
 #include "scsi_timeouts_tool.h"
+#include "value_names.h"
 
 #ifndef QR_SCSI_TIMEOUTS_VERSION
 #define QR_SCSI_TIMEOUTS_VERSION "unknown"
@@ -30,28 +34,36 @@ constexpr int exit_findings = 1;
 constexpr int exit_usage = 2;
 
 const char tool_help[] =
-    "Usage: scsi-timeouts show [--json] [OPCODE...]\n"
+    "Usage: scsi-timeouts show [--json] [NAME...]\n"
     "       scsi-timeouts check [--json]\n"
+    "       scsi-timeouts set [--dry-run] NAME DURATION\n"
+    "       scsi-timeouts reset [--dry-run] NAME\n"
     "       scsi-timeouts --help | --version\n"
-    "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, and checks\n"
-    "its values, without changing the registry.\n"
+    "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, checks its\n"
+    "values, and changes one value safely.\n"
     "\n"
     "Commands:\n"
-    "  show    the table that the next process's first lookup builds\n"
+    "  show    the timeout of each operation code, the value that decides it, its command\n"
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
+    "  set     write a value's timeout, then read it back as the library will\n"
+    "  reset   put a value back to its built-in behaviour\n"
     "\n"
-    "Options may stand anywhere; '--' ends them.\n"
-    "Exit status: show 0; check 0 when nothing would be repaired and nothing is warned about,\n"
-    "1 when something would be repaired or is warned about; 2 for a usage error or a failing\n"
-    "platform store (one line on standard error).\n"
+    "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92 or 146) or\n"
+    "a SCSI command name (\"LOCATE(16)\", locate16), in any case. A change takes effect in\n"
+    "processes started after it. Options may stand anywhere; '--' ends them.\n"
+    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something;\n"
+    "2 usage error, a failing platform store, or a write that did not read back (one line on\n"
+    "standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
 
 const char show_help[] =
-    "Usage: scsi-timeouts show [--json] [OPCODE...]\n"
-    "Prints, for each operation code (all 256, or those given in hex 0x.., octal 0.. or\n"
-    "decimal, 0 to 255), the timeout in seconds that the next process's first lookup will use,\n"
-    "the registry value that decides it (a command name, CDB_xx or DEFAULT) and its stored\n"
-    "text. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\", \"stored\"}, ...]}.\n"
+    "Usage: scsi-timeouts show [--json] [NAME...]\n"
+    "Prints, for each operation code (all 256, or those the NAMEs mean: an operation code in\n"
+    "hex 0x.. or decimal, a value name, or a SCSI command name; DEFAULT means the codes it\n"
+    "decides), the timeout in seconds that the next process's first lookup will use, the\n"
+    "registry value that decides it (a command name, CDB_xx or DEFAULT), its stored text and\n"
+    "the SCSI command. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\",\n"
+    "\"stored\", \"command\"}, ...]}.\n"
     "Exit status 0 once the table is printed, whatever the registry holds; see 'check'.\n";
 
 const char check_help[] =
@@ -59,10 +71,28 @@ const char check_help[] =
     "Prints every value under \"ScsiTimeouts\" in the order the load reads it: DEFAULT,\n"
     "CDB_00 to CDB_FF, then the named commands. For each: the stored text, the timeout it\n"
     "gives, the marker the next load will write over it, why, and warnings about numbers the\n"
-    "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1).\n"
+    "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1,\n"
+    "\"30m\" is 30). Then values under names the library never reads (\"Rewind\", \"cdb_92\").\n"
     "--json prints {\"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
-    "\"repair\", \"reason\", \"warnings\"}, ...]}.\n"
+    "\"repair\", \"reason\", \"warnings\"}, ...], \"misspelled\": [{\"name\", \"stored\",\n"
+    "\"meant\"}, ...]}.\n"
     "Exit status: 0 nothing to repair and no warning, 1 findings.\n";
+
+const char set_help[] =
+    "Usage: scsi-timeouts set [--dry-run] NAME DURATION\n"
+    "Writes the value that NAME means as plain seconds, then reads it back through a fresh\n"
+    "store object with the library's own reader. DURATION is whole seconds (900) or numbers\n"
+    "with units s, m, h, d (90s, 15m, 1h30m, 1d), 1 second to 1 day; digits are decimal.\n"
+    "--dry-run prints what would be written and writes nothing. Processes started after the\n"
+    "change use it. Exit status 0 done, 2 refused or not stored as asked.\n";
+
+const char reset_help[] =
+    "Usage: scsi-timeouts reset [--dry-run] NAME\n"
+    "Puts the value that NAME means back to its built-in behaviour: DEFAULT and the named\n"
+    "commands get the marker of their built-in default (*1800*), a CDB_xx value an empty text\n"
+    "(it then reads as no value). Nothing is written when the value holds that already.\n"
+    "--dry-run prints what would be written and writes nothing. Exit status 0 done, 2 refused\n"
+    "or not stored as asked.\n";
 
 [[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
     char line[512];
@@ -75,21 +105,25 @@ const char check_help[] =
 
 // A stored text as JSON: valid UTF-8 as the string it is, anything else as its byte values, so
 // that any stored bytes give valid JSON and different texts never give the same value.
-Json storedJson(const ValueReport& v) {
-    if (!v.found) {
+Json storedJson(const char* stored) {
+    if (stored == nullptr) {
         return nullptr;
     }
-    Json text = std::string(v.stored);
+    Json text = std::string(stored);
     try {
         static_cast<void>(text.dump());  // refuses what is not well-formed UTF-8
         return text;
     } catch (const Json::type_error&) {
         Json bytes = Json::array();
-        for (const char* p = v.stored; *p != '\0'; ++p) {
+        for (const char* p = stored; *p != '\0'; ++p) {
             bytes.push_back(static_cast<unsigned char>(*p));
         }
         return bytes;
     }
+}
+
+Json storedJson(const ValueReport& v) {
+    return storedJson(v.found ? v.stored : nullptr);
 }
 
 Json textOrNull(const char* text) {
@@ -116,7 +150,10 @@ std::string quoted(const ValueReport& v) {
     return v.found ? quoted(v.stored) : "absent";
 }
 
-bool hasFindings(const RegistryReport& report) {
+bool hasFindings(const RegistryReport& report, const std::vector<Misspelled>& misspelled) {
+    if (!misspelled.empty()) {
+        return true;
+    }
     for (const ValueReport& v : report.values) {
         if (v.repaired || v.warnings != 0) {
             return true;
@@ -127,11 +164,16 @@ bool hasFindings(const RegistryReport& report) {
 
 void showText(std::ostream& out, const RegistryReport& report,
               const std::vector<unsigned char>& opcodes) {
-    out << format("%-6s  %7s  %-39s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED");
+    out << format("%-6s  %7s  %-39s  %-10s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED",
+                  "COMMAND");
     for (const unsigned char opcode : opcodes) {
         const ValueReport& v = sourceValue(report, opcode);
-        out << format("0x%02X    %7d  %-39s  %s\n", opcode, static_cast<int>(report.table[opcode]),
-                      v.name, quoted(v).c_str());
+        const char* command = commandName(opcode);
+        std::string line = format("0x%02X    %7d  %-39s  %-10s  %s", opcode,
+                                  static_cast<int>(report.table[opcode]), v.name, quoted(v).c_str(),
+                                  command != nullptr ? command : "");
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << '\n';
     }
 }
 
@@ -143,12 +185,19 @@ void showJson(std::ostream& out, const RegistryReport& report,
         table.push_back({{"opcode", opcode},
                          {"timeout", report.table[opcode]},
                          {"source", v.name},
-                         {"stored", storedJson(v)}});
+                         {"stored", storedJson(v)},
+                         {"command", textOrNull(commandName(opcode))}});
     }
     out << Json{{"table", table}}.dump(2) << '\n';
 }
 
-void checkText(std::ostream& out, const RegistryReport& report) {
+std::string misspelledText(const Misspelled& m) {
+    return "warning: " + quoted(m.name.c_str()) + " = " + quoted(m.stored.c_str()) +
+           " is never read: the library reads only the exact name " + m.meant;
+}
+
+void checkText(std::ostream& out, const RegistryReport& report,
+               const std::vector<Misspelled>& misspelled) {
     out << "install entry vARURAROD under Base: "
         << (report.install_entry ? "present, the load repairs values"
                                  : "absent, the load writes nothing")
@@ -172,7 +221,7 @@ void checkText(std::ostream& out, const RegistryReport& report) {
             i = last;
             continue;
         }
-        const char* reason = reasonText(v.decision.verdict);
+        const char* reason = shownReason(v);
         std::string timeout = "-";
         if (v.decision.timeout > 0) {
             timeout = std::to_string(v.decision.timeout);
@@ -182,8 +231,12 @@ void checkText(std::ostream& out, const RegistryReport& report) {
             qst::formatMarker(marker, v.def);
             ++repairs;
         }
-        out << format("%-39s  %7s  %-9s  ", v.name, timeout.c_str(), marker) << quoted(v);
-        if (reason != nullptr && v.found) {
+        // A per-code value names its command, as the kernel's log does.
+        const char* command = v.def <= 0 ? commandName(static_cast<unsigned char>(i - 1)) : nullptr;
+        const std::string name =
+            command != nullptr ? std::string(v.name) + " " + command : std::string(v.name);
+        out << format("%-39s  %7s  %-9s  ", name.c_str(), timeout.c_str(), marker) << quoted(v);
+        if (reason != nullptr) {
             out << "  (" << reason << ")";
         }
         for (const Warning w : all_warnings) {
@@ -194,11 +247,16 @@ void checkText(std::ostream& out, const RegistryReport& report) {
         }
         out << '\n';
     }
+    for (const Misspelled& m : misspelled) {
+        out << misspelledText(m) << '\n';
+        ++warnings;
+    }
     out << qst::value_count << " values read; the next load repairs " << repairs << "; " << warnings
         << (warnings == 1 ? " warning" : " warnings") << '\n';
 }
 
-void checkJson(std::ostream& out, const RegistryReport& report) {
+void checkJson(std::ostream& out, const RegistryReport& report,
+               const std::vector<Misspelled>& misspelled) {
     Json values = Json::array();
     char marker[qst::value_size];
     for (const ValueReport& v : report.values) {
@@ -215,24 +273,20 @@ void checkJson(std::ostream& out, const RegistryReport& report) {
                           {"stored", storedJson(v)},
                           {"timeout", v.decision.timeout > 0 ? Json(v.decision.timeout) : Json()},
                           {"repair", textOrNull(v.repaired ? marker : nullptr)},
-                          {"reason", textOrNull(reasonText(v.decision.verdict))},
+                          {"reason", textOrNull(shownReason(v))},
                           {"warnings", warnings}});
     }
-    out << Json{{"install_entry", report.install_entry}, {"values", values}}.dump(2) << '\n';
-}
-
-// 0..255 in hex (0x), octal (leading 0) or decimal; no sign, no white space, nothing after.
-bool parseOpcode(const char* text, unsigned char& opcode) {
-    if (!std::isdigit(static_cast<unsigned char>(text[0]))) {
-        return false;
+    Json wrong_names = Json::array();
+    for (const Misspelled& m : misspelled) {
+        wrong_names.push_back({{"name", storedJson(m.name.c_str())},
+                               {"stored", storedJson(m.stored.c_str())},
+                               {"meant", m.meant}});
     }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (*end != '\0' || value > 0xFF) {
-        return false;
-    }
-    opcode = static_cast<unsigned char>(value);
-    return true;
+    out << Json{{"install_entry", report.install_entry},
+                {"values", values},
+                {"misspelled", wrong_names}}
+               .dump(2)
+        << '\n';
 }
 
 // What the user typed, on one line.
@@ -241,7 +295,11 @@ std::string echo(const std::string& text) {
 }
 
 int usageError(std::ostream& err, const std::string& message) {
-    err << "scsi-timeouts: " << message << "; see 'scsi-timeouts --help'\n";
+    std::string line;
+    for (const char c : message) {
+        line += static_cast<unsigned char>(c) < 0x20 ? format("\\x%02X", c) : std::string(1, c);
+    }
+    err << "scsi-timeouts: " << line << "; see 'scsi-timeouts --help'\n";
     return exit_usage;
 }
 
@@ -260,17 +318,19 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool json = false;
+    bool dry_run = false;
     std::vector<std::string> operands;  // the command first
 };
 
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int { opt_version = 256, opt_json };
+    enum : int { opt_version = 256, opt_json, opt_dry_run };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
         {"json", no_argument, nullptr, opt_json},
+        {"dry-run", no_argument, nullptr, opt_dry_run},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -295,6 +355,9 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
             case opt_json:
                 args.json = true;
                 break;
+            case opt_dry_run:
+                args.dry_run = true;
+                break;
             default:
                 if (optopt == 0) {
                     return "unknown option " + echo(argv[optind - 1]);
@@ -315,41 +378,183 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
     return "";
 }
 
-int runShowOrCheck(const Arguments& args, bool show, std::ostream& out, std::ostream& err) {
-    std::vector<unsigned char> opcodes;
-    for (std::size_t i = 1; i < args.operands.size(); ++i) {
-        const std::string& operand = args.operands[i];
-        unsigned char opcode = 0;
-        if (!show) {
-            return usageError(err, "check takes no operands: " + echo(operand));
-        }
-        if (!parseOpcode(operand.c_str(), opcode)) {
-            return usageError(err, "not an operation code (0 to 255): " + echo(operand));
-        }
-        opcodes.push_back(opcode);
-    }
-    if (show && opcodes.empty()) {
-        for (int i = 0; i < 256; ++i) {
-            opcodes.push_back(static_cast<unsigned char>(i));
-        }
-    }
-
-    const auto report = std::make_unique<RegistryReport>();
+// Runs `action` on the store, turning whatever it throws into the one-line failure.
+template <typename Action>
+bool withStore(std::ostream& err, int& status, Action action) {
     try {
-        QrPlatformInfo info;
-        readRegistry(info, *report);
+        action();
+        return true;
     } catch (const std::exception& e) {
-        return storeFailed(err, e.what());
+        status = storeFailed(err, e.what());
     } catch (...) {
-        return storeFailed(err, "unknown exception");
+        status = storeFailed(err, "unknown exception");
+    }
+    return false;
+}
+
+int runShow(const Arguments& args, std::ostream& out, std::ostream& err) {
+    std::vector<int> wanted;  // opcodes; -1: those DEFAULT decides
+    for (std::size_t i = 1; i < args.operands.size(); ++i) {
+        const ValueName name = resolveName(args.operands[i].c_str());
+        if (name.error != NameError::None) {
+            return usageError(err, nameErrorText(args.operands[i].c_str(), name));
+        }
+        wanted.push_back(name.opcode);
+    }
+    const auto report = std::make_unique<RegistryReport>();
+    int status = exit_clean;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *report);
+        })) {
+        return status;
+    }
+    std::vector<unsigned char> opcodes;
+    for (int code = 0; code < 256; ++code) {
+        if (wanted.empty() || report->decided_by[code] == qst::default_position) {
+            opcodes.push_back(static_cast<unsigned char>(code));
+        }
+    }
+    if (!wanted.empty()) {
+        std::vector<unsigned char> by_default = std::move(opcodes);
+        opcodes.clear();
+        for (const int code : wanted) {
+            if (code >= 0) {
+                opcodes.push_back(static_cast<unsigned char>(code));
+            } else {
+                opcodes.insert(opcodes.end(), by_default.begin(), by_default.end());
+            }
+        }
+    }
+    args.json ? showJson(out, *report, opcodes) : showText(out, *report, opcodes);
+    return exit_clean;
+}
+
+int runCheck(const Arguments& args, std::ostream& out, std::ostream& err) {
+    if (args.operands.size() > 1) {
+        return usageError(err, "check takes no operands: " + echo(args.operands[1]));
+    }
+    const auto report = std::make_unique<RegistryReport>();
+    std::vector<Misspelled> misspelled;
+    int status = exit_clean;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *report);
+            misspelled = readMisspellings(info, *report);
+        })) {
+        return status;
+    }
+    args.json ? checkJson(out, *report, misspelled) : checkText(out, *report, misspelled);
+    return hasFindings(*report, misspelled) ? exit_findings : exit_clean;
+}
+
+// The timeout a value puts in force: its own for DEFAULT, else its code's table entry.
+int32_t timeoutOf(const RegistryReport& report, const ValueName& name) {
+    return name.opcode < 0 ? report.values[qst::default_position].decision.timeout
+                           : report.table[name.opcode];
+}
+
+const ValueReport& valueOf(const RegistryReport& report, const ValueName& name) {
+    for (const ValueReport& v : report.values) {
+        if (std::strcmp(v.name, name.value) == 0) {
+            return v;
+        }
+    }
+    return report.values[qst::default_position];  // every name resolves to one of them
+}
+
+// set and reset: one value written as the library writes, then read back by a fresh store
+// object through the library's own reader and load.
+int runWrite(const Arguments& args, bool set, std::ostream& out, std::ostream& err) {
+    const std::size_t operands = set ? 3 : 2;
+    if (args.operands.size() < operands) {
+        return usageError(err, set ? "set needs a NAME and a DURATION" : "reset needs a NAME");
+    }
+    if (args.operands.size() > operands) {
+        return usageError(err, "too many operands: " + echo(args.operands[operands]));
+    }
+    const ValueName name = resolveName(args.operands[1].c_str());
+    if (name.error != NameError::None) {
+        return usageError(err, nameErrorText(args.operands[1].c_str(), name));
+    }
+    Duration duration{DurationError::None, 0};
+    if (set) {
+        duration = parseDuration(args.operands[2].c_str());
+        if (duration.error != DurationError::None) {
+            return usageError(err, "not a DURATION: " + echo(args.operands[2]) + ": " +
+                                       durationErrorText(duration.error));
+        }
+    }
+    // What the library itself writes: plain seconds, the marker of the built-in default, or
+    // nothing at all for a per-code value, which has no default.
+    char text[qst::value_size] = "";
+    if (set) {
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(duration.seconds));
+    } else if (name.def > 0) {
+        qst::formatMarker(text, name.def);
     }
 
-    if (show) {
-        args.json ? showJson(out, *report, opcodes) : showText(out, *report, opcodes);
+    const auto before = std::make_unique<RegistryReport>();
+    const auto after = std::make_unique<RegistryReport>();
+    int status = exit_clean;
+    bool written = false;
+    bool unchanged = false;
+    std::string refused;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *before);
+            const ValueReport& old = valueOf(*before, name);
+            unchanged = old.found ? std::strcmp(old.stored, text) == 0 : !set && name.def <= 0;
+            if (unchanged || args.dry_run) {
+                return;
+            }
+            written = info.setString(qst::key_name, name.value, text, qst::value_size) != 0;
+            if (!written) {
+                refused = "the platform store refused to write " + std::string(name.value);
+            }
+        })) {
+        return status;
+    }
+    if (!refused.empty()) {
+        err << "scsi-timeouts: " << refused << '\n';
+        return exit_usage;
+    }
+    const ValueReport& old = valueOf(*before, name);
+    const std::string line = std::string(name.value) + ": " + quoted(old) + " -> " + quoted(text);
+    if (unchanged) {
+        out << name.value << ": " << quoted(old) << " already; nothing written\n";
+        return out.flush() ? exit_clean : exit_usage;
+    }
+    const int32_t was = timeoutOf(*before, name);
+    if (args.dry_run) {
+        // DEFAULT's own timeout stands in for a per-code value that gives none.
+        const int32_t would = set ? duration.seconds
+                              : name.def > 0
+                                  ? name.def
+                                  : before->values[qst::default_position].decision.timeout;
+        out << line << ": " << was << " s -> " << would << " s (dry run: nothing written)\n";
         return exit_clean;
     }
-    args.json ? checkJson(out, *report) : checkText(out, *report);
-    return hasFindings(*report) ? exit_findings : exit_clean;
+
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo fresh;
+            readRegistry(fresh, *after);
+        })) {
+        return status;
+    }
+    const ValueReport& now = valueOf(*after, name);
+    // A store may drop an emptied per-code value: absent reads the same.
+    const bool stuck = now.found ? std::strcmp(now.stored, text) == 0 : !set && name.def <= 0;
+    const bool as_asked = set ? now.decision.verdict == qst::Verdict::Clean &&
+                                    now.decision.timeout == duration.seconds
+                              : shownReason(now) == nullptr && !now.decision.rewrite;
+    if (!stuck || !as_asked) {
+        err << "scsi-timeouts: " << name.value << " did not read back as written: the store holds "
+            << quoted(now) << " now\n";
+        return exit_usage;
+    }
+    out << line << ": " << was << " s -> " << timeoutOf(*after, name) << " s\n";
+    return exit_clean;
 }
 
 }  // namespace
@@ -361,19 +566,44 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return usageError(err, error);
     }
     const std::string command = args.operands.empty() ? "" : args.operands[0];
-    const bool show = command == "show";
-    if (!command.empty() && !show && command != "check") {
+    struct Command {
+        const char* name;
+        const char* help;
+        bool json;     // takes --json
+        bool dry_run;  // takes --dry-run
+    };
+    static const Command commands[] = {
+        {"show", show_help, true, false},
+        {"check", check_help, true, false},
+        {"set", set_help, false, true},
+        {"reset", reset_help, false, true},
+    };
+    const Command* chosen = nullptr;
+    for (const Command& c : commands) {
+        if (command == c.name) {
+            chosen = &c;
+        }
+    }
+    if (!command.empty() && chosen == nullptr) {
         return usageError(err, "unknown command " + echo(command));
     }
     int status = exit_clean;
     if (args.help) {
-        out << (show ? show_help : command.empty() ? tool_help : check_help);
+        out << (chosen != nullptr ? chosen->help : tool_help);
     } else if (args.version) {
         out << "scsi-timeouts " << QR_SCSI_TIMEOUTS_VERSION << '\n';
-    } else if (command.empty()) {
+    } else if (chosen == nullptr) {
         return usageError(err, "no command given");
+    } else if (args.json && !chosen->json) {
+        return usageError(err, command + " takes no --json");
+    } else if (args.dry_run && !chosen->dry_run) {
+        return usageError(err, command + " takes no --dry-run: it never writes");
+    } else if (command == "show") {
+        status = runShow(args, out, err);
+    } else if (command == "check") {
+        status = runCheck(args, out, err);
     } else {
-        status = runShowOrCheck(args, show, out, err);
+        status = runWrite(args, command == "set", out, err);
     }
     if (!out.flush()) {
         err << "scsi-timeouts: cannot write the report\n";

@@ -87,6 +87,10 @@ const Explained explained[] = {
     {"*", "not a number", 0},
     {"**", "not a number", 0},
     {"100000 1", "above the maximum", tool::DigitsAfterSpace},
+    {"30m", "number followed by other text", tool::UnitSuffix},
+    {"15min", "number followed by other text", tool::UnitSuffix},
+    {"1h30m", "number followed by other text", tool::UnitSuffix},
+    {"90 s", nullptr, 0},
 };
 
 TEST(AdminTool, ExplainsEveryStoredText) {
@@ -122,7 +126,20 @@ struct Status {
 
 const Status statuses[] = {
     {"CleanCheck", {"check"}, nullptr, nullptr, true, 0},
-    {"CleanShowJson", {"show", "--json", "0x12", "022", "18"}, nullptr, nullptr, true, 0},
+    {"CleanShowJson", {"show", "--json", "0x12", "inquiry", "18"}, nullptr, nullptr, true, 0},
+    {"ShowByNames",
+     {"show", "LOCATE(16)", "cdb_9a", "DEFAULT", "Locate (10)"},
+     nullptr,
+     nullptr,
+     true,
+     0},
+    {"EmptyPerCodeIsClean", {"check"}, "CDB_05", "", true, 0},
+    {"MisspelledName", {"check"}, "Rewind", "600", true, 1},
+    {"MisspelledPerCode", {"check"}, "cdb_92", "7200", true, 1},
+    {"LowerCaseHexDigits", {"check"}, "CDB_9a", "7200", true, 1},
+    {"OneDigitPerCode", {"check", "--json"}, "CDB_5", "30", true, 1},
+    {"UnitOnANamedValue", {"check"}, "LOAD", "30m", false, 1},
+    {"UnitOnAPerCodeValue", {"check"}, "CDB_05", "2h", true, 1},
     {"Repair", {"check", "--json"}, "INQUIRY", "*1800*", true, 1},
     {"SpaceInNumber", {"check"}, "INQUIRY", "1 800", false, 1},
     {"EmptyWithoutInstallEntry", {"check"}, "INQUIRY", "", false, 0},
@@ -154,7 +171,16 @@ const Status statuses[] = {
     {"NegativeOpcode", {"show", "-1"}, nullptr, nullptr, true, 2},
     {"NegativeOpcodeAfterDashDash", {"show", "--", "-1"}, nullptr, nullptr, true, 2},
     {"WordAsOpcode", {"show", "foo"}, nullptr, nullptr, true, 2},
-    {"OpcodeWithSpace", {"show", " 1"}, nullptr, nullptr, true, 2},
+    {"OctalLooking", {"show", "010"}, nullptr, nullptr, true, 2},
+    {"UnknownName", {"show", "locat"}, nullptr, nullptr, true, 2},
+    {"AmbiguousName", {"show", "locate"}, nullptr, nullptr, true, 2},
+    {"PerCodeWhereANamedValueWins", {"show", "CDB_12"}, nullptr, nullptr, true, 2},
+    {"DryRunOnAView", {"check", "--dry-run"}, nullptr, nullptr, true, 2},
+    {"JsonOnAWrite", {"set", "--json", "REWIND", "900"}, nullptr, nullptr, true, 2},
+    {"SetWithoutDuration", {"set", "REWIND"}, nullptr, nullptr, true, 2},
+    {"SetExtraOperand", {"set", "REWIND", "900", "1"}, nullptr, nullptr, true, 2},
+    {"ResetWithoutName", {"reset"}, nullptr, nullptr, true, 2},
+    {"ResetExtraOperand", {"reset", "REWIND", "900"}, nullptr, nullptr, true, 2},
     {"OpcodeWithLineBreak", {"show", "1\n2"}, nullptr, nullptr, true, 2},
     {"CheckWithOpcode", {"check", "1"}, nullptr, nullptr, true, 2},
 };
@@ -185,6 +211,126 @@ TEST_P(ExitStatus, AndNoWrite) {
         EXPECT_EQ(r.err, "");
         EXPECT_NE(r.out, "");
     }
+}
+
+// set and reset over a registry of current markers and the install entry, with one value seeded.
+enum class Fault { None, DropWrites, ThrowOnWrite };
+
+struct Write {
+    const char* label;
+    std::vector<std::string> args;
+    const char* name;    // the value seeded and looked at afterwards
+    const char* seeded;  // nullptr: absent
+    int status;
+    const char* after;  // nullptr: absent
+    std::size_t writes;
+    const char* out;  // the report line, or its start
+    Fault fault = Fault::None;
+};
+
+// clang-format off
+const Write writes_table[] = {
+    {"SetByCommandName", {"set", "LOCATE(16)", "1h"}, "CDB_92", nullptr, 0, "3600", 1, "CDB_92: absent -> \"3600\": 120 s -> 3600 s"},
+    {"SetRepairsATrap", {"set", "rewind", "900"}, "REWIND", "1 800", 0, "900", 1, "REWIND: \"1 800\" -> \"900\": 1 s -> 900 s"},
+    {"SetUnits", {"set", "REWIND", "1h30m"}, "REWIND", "900", 0, "5400", 1, "REWIND: \"900\" -> \"5400\": 900 s -> 5400 s"},
+    {"SetDecimalWithLeadingZero", {"set", "0x01", "0900"}, "REWIND", nullptr, 0, "900", 1, "REWIND: \"*1800*\" -> \"900\": 1800 s -> 900 s"},
+    {"SetDefault", {"set", "default", "1d"}, "DEFAULT", "*120*", 0, "86400", 1, "DEFAULT: \"*120*\" -> \"86400\": 120 s -> 86400 s"},
+    {"SetSameText", {"set", "REWIND", "15m"}, "REWIND", "900", 0, "900", 0, "REWIND: \"900\" already; nothing written"},
+    {"SetDryRun", {"set", "--dry-run", "REWIND", "15m"}, "REWIND", "1 800", 0, "1 800", 0, "REWIND: \"1 800\" -> \"900\": 1 s -> 900 s (dry run: nothing written)"},
+    {"SetSpaceInNumber", {"set", "REWIND", "1 800"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetGrouping", {"set", "REWIND", "1,800"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetDecimalPoint", {"set", "REWIND", "1.5h"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetExponent", {"set", "REWIND", "1e3"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetSign", {"set", "REWIND", "+900"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetNegative", {"set", "REWIND", "-5"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetNegativeAfterDashDash", {"set", "REWIND", "--", "-5"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetZero", {"set", "REWIND", "0"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetAboveADay", {"set", "REWIND", "1d1s"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetNoNumber", {"set", "REWIND", "m"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetUnknownName", {"set", "REWND", "900"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetPerCodeOfANamedCommand", {"set", "CDB_01", "900"}, "CDB_01", nullptr, 2, nullptr, 0, ""},
+    {"SetWriteDoesNotStick", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "", Fault::DropWrites},
+    {"SetStoreThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "", Fault::ThrowOnWrite},
+    {"ResetNamed", {"reset", "REWIND"}, "REWIND", "900", 0, "*1800*", 1, "REWIND: \"900\" -> \"*1800*\": 900 s -> 1800 s"},
+    {"ResetNamedAlready", {"reset", "Rewind"}, "REWIND", "*1800*", 0, "*1800*", 0, "REWIND: \"*1800*\" already; nothing written"},
+    {"ResetDefault", {"reset", "DEFAULT"}, "DEFAULT", "5", 0, "*120*", 1, "DEFAULT: \"5\" -> \"*120*\": 5 s -> 120 s"},
+    {"ResetPerCode", {"reset", "0x92"}, "CDB_92", "3600", 0, "", 1, "CDB_92: \"3600\" -> \"\": 3600 s -> 120 s"},
+    {"ResetPerCodeAbsent", {"reset", "cdb_92"}, "CDB_92", nullptr, 0, nullptr, 0, "CDB_92: absent already; nothing written"},
+    {"ResetDryRun", {"reset", "--dry-run", "LOCATE16"}, "CDB_92", "3600", 0, "3600", 0, "CDB_92: \"3600\" -> \"\": 3600 s -> 120 s (dry run: nothing written)"},
+    {"ResetWriteDoesNotStick", {"reset", "REWIND"}, "REWIND", "900", 2, "900", 1, "", Fault::DropWrites},
+};
+// clang-format on
+
+class WriteCommand : public ::testing::TestWithParam<Write> {};
+
+// The one value changes as asked, or not at all; a write is read back, and what it leaves is
+// clean for check.
+TEST_P(WriteCommand, ChangesOneValueOrNone) {
+    const Write& w = GetParam();
+    st::reset();
+    installProbe();
+    seedCurrentMarkers();
+    if (w.seeded != nullptr) {
+        st::seed("ScsiTimeouts", w.name, w.seeded);
+    }
+    if (w.fault == Fault::DropWrites) {
+        st::dropWrites();
+    } else if (w.fault == Fault::ThrowOnWrite) {
+        st::failStoreCall(1 + qr_scsi_timeouts::value_count + 1);  // probe, reads, the write
+    }
+    const Outcome r = runWithOutput(w.args);
+    EXPECT_EQ(r.status, w.status) << r.err;
+    EXPECT_EQ(writes(), w.writes);
+    for (const st::StoreCall& c : callsOf(st::StoreCall::Set, "ScsiTimeouts")) {
+        EXPECT_EQ(c.name, w.name);
+        EXPECT_EQ(c.size, qr_scsi_timeouts::value_size);  // as the library writes
+    }
+    const auto now = st::value("ScsiTimeouts", w.name);
+    EXPECT_EQ(now.has_value(), w.after != nullptr);
+    if (now && w.after != nullptr) {
+        EXPECT_EQ(*now, w.after);
+    }
+    if (w.status == 0) {
+        EXPECT_EQ(lines(r.out), std::vector<std::string>{w.out});
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+    }
+    if (w.status == 0 && w.args[1] != "--dry-run") {
+        const Outcome check = runWithOutput({"check"});
+        EXPECT_EQ(check.status, 0) << check.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, WriteCommand, ::testing::ValuesIn(writes_table),
+                         [](const ::testing::TestParamInfo<Write>& info) {
+                             return std::string(info.param.label);
+                         });
+
+// What check says about names the library never reads, and about a store that ignores case.
+TEST(AdminTool, MisspelledNamesInJson) {
+    st::reset();
+    installProbe();
+    seedCurrentMarkers();
+    st::seed("ScsiTimeouts", "Rewind", "600");
+    st::seed("ScsiTimeouts", "cdb_92", "\xE9");
+    auto j = nlohmann::json::parse(runWithOutput({"check", "--json"}).out);
+    EXPECT_EQ(j["misspelled"],
+              nlohmann::json::parse(R"([{"name": "cdb_92", "stored": [233], "meant": "CDB_92"},
+                                        {"name": "Rewind", "stored": "600", "meant": "REWIND"}])"));
+
+    // A store that does not tell names apart by case gives the exact name's text for a variant.
+    st::reset();
+    installProbe();
+    seedCurrentMarkers();
+    st::seed("ScsiTimeouts", "REWIND", "600");
+    st::seed("ScsiTimeouts", "Rewind", "600");
+    st::seed("ScsiTimeouts", "rewind", "600");
+    const Outcome clean = runWithOutput({"check", "--json"});
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_TRUE(nlohmann::json::parse(clean.out)["misspelled"].empty());
+    EXPECT_EQ(writes(), 0u);
 }
 
 // Where the options stand changes nothing.
@@ -231,7 +377,7 @@ TEST(AdminTool, CheckTextView) {
         "NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS",
         "DEFAULT                                      120  -          \"*120*\"",
         "CDB_00 to CDB_04                               -  -          absent",
-        "CDB_05                                        30  -          \"30\"",
+        "CDB_05 READ BLOCK LIMITS                      30  -          \"30\"",
         "CDB_06                                         -  -          \"a\\x09b\\\"c\\\\\"  (not a "
         "number)  warning: gives no usable number: DEFAULT applies",
         "CDB_07 to CDB_FF                               -  -          absent",
@@ -247,16 +393,19 @@ TEST(AdminTool, CheckTextView) {
     }
     EXPECT_EQ(got.back(), "274 values read; the next load repairs 1; 2 warnings");
 
-    const Outcome show = runWithOutput({"show", "5", "0x12", "1", "0xff"});
+    const Outcome show = runWithOutput({"show", "5", "0x12", "locate10", "0xff"});
     EXPECT_EQ(show.status, 0);
-    EXPECT_EQ(lines(show.out),
-              (std::vector<std::string>{
-                  "OPCODE  TIMEOUT  SOURCE                                   STORED",
-                  "0x05         30  CDB_05                                   \"30\"",
-                  "0x12          1  INQUIRY                                  \"1 800\"",
-                  "0x01       1800  REWIND                                   \"soon\"",
-                  "0xFF        120  DEFAULT                                  \"*120*\"",
-              }));
+    EXPECT_EQ(
+        lines(show.out),
+        (std::vector<std::string>{
+            "OPCODE  TIMEOUT  SOURCE                                   STORED      COMMAND",
+            "0x05         30  CDB_05                                   \"30\"        READ BLOCK "
+            "LIMITS",
+            "0x12          1  INQUIRY                                  \"1 800\"     INQUIRY",
+            "0x2B        120  DEFAULT                                  \"*120*\"     LOCATE(10) / "
+            "POSITION TO ELEMENT",
+            "0xFF        120  DEFAULT                                  \"*120*\"",
+        }));
 }
 
 // Stored bytes and whether they are well-formed UTF-8: a JSON string then, an array of the
