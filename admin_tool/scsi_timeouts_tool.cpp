@@ -497,7 +497,6 @@ int runWrite(const Arguments& args, bool set, std::ostream& out, std::ostream& e
     const auto before = std::make_unique<RegistryReport>();
     const auto after = std::make_unique<RegistryReport>();
     int status = exit_clean;
-    bool written = false;
     bool unchanged = false;
     std::string refused;
     if (!withStore(err, status, [&] {
@@ -508,8 +507,7 @@ int runWrite(const Arguments& args, bool set, std::ostream& out, std::ostream& e
             if (unchanged || args.dry_run) {
                 return;
             }
-            written = info.setString(qst::key_name, name.value, text, qst::value_size) != 0;
-            if (!written) {
+            if (info.setString(qst::key_name, name.value, text, qst::value_size) == 0) {
                 refused = "the platform store refused to write " + std::string(name.value);
             }
         })) {
@@ -523,7 +521,7 @@ int runWrite(const Arguments& args, bool set, std::ostream& out, std::ostream& e
     const std::string line = std::string(name.value) + ": " + quoted(old) + " -> " + quoted(text);
     if (unchanged) {
         out << name.value << ": " << quoted(old) << " already; nothing written\n";
-        return out.flush() ? exit_clean : exit_usage;
+        return exit_clean;
     }
     const int32_t was = timeoutOf(*before, name);
     if (args.dry_run) {
