@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "duration.h"
 #include "scsi_timeouts_tool.h"
+#include "value_names.h"
 
 namespace scsi_timeouts_tool {
 
@@ -41,9 +43,14 @@ unsigned warningsFor(const ValueReport& v, bool install_entry) {
             }
         }
     }
-    if (v.found && v.def <= 0 && d.timeout <= 0) {
+    if (v.found && storedUnit(v.stored) != nullptr) {
+        w |= UnitSuffix;
+    }
+    // An empty per-code value is how reset clears one: it reads as none.
+    const bool per_code = v.found && v.def <= 0 && d.verdict != qst::Verdict::Empty;
+    if (per_code && d.timeout <= 0) {
         w |= PerCodeUnusable;
-    } else if (v.found && v.def <= 0 && d.verdict != qst::Verdict::Clean) {
+    } else if (per_code && d.verdict != qst::Verdict::Clean) {
         w |= PerCodeAsRead;
     }
     // Nothing stored gives the default; anything else left unrepaired is worth a word ("0" is 1).
@@ -79,6 +86,20 @@ void readRegistry(QrPlatformInfo& info, RegistryReport& report) {
     qst::loadTable(info, qst::ValueReader{recordValue, &report}, report.table, report.decided_by);
 }
 
+std::vector<Misspelled> readMisspellings(QrPlatformInfo& info, const RegistryReport& report) {
+    std::vector<Misspelled> found;
+    char buffer[qst::value_size];
+    for (const ValueReport& v : report.values) {
+        for (const std::string& variant : misspellings(v.name)) {
+            if (qst::readValue(info, qst::key_name, variant.c_str(), buffer) &&
+                !(v.found && std::strcmp(buffer, v.stored) == 0)) {
+                found.push_back({variant, buffer, v.name});
+            }
+        }
+    }
+    return found;
+}
+
 const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode) {
     return report.values[report.decided_by[opcode]];
 }
@@ -107,6 +128,13 @@ const char* reasonText(qst::Verdict verdict) {
     return "unknown";
 }
 
+const char* shownReason(const ValueReport& v) {
+    if (!v.found || (v.def <= 0 && v.decision.verdict == qst::Verdict::Empty)) {
+        return nullptr;
+    }
+    return reasonText(v.decision.verdict);
+}
+
 const char* warningText(Warning warning) {
     switch (warning) {
         case DigitsAfterSpace:
@@ -121,6 +149,9 @@ const char* warningText(Warning warning) {
             return "a per-code value is never repaired: the load uses it as read";
         case NotRepairedNoInstall:
             return "not repaired: no install entry vARURAROD under Base";
+        case UnitSuffix:
+            return "a unit after the number is not understood: the number counts as seconds; "
+                   "'scsi-timeouts set' understands units";
     }
     return "unknown";
 }

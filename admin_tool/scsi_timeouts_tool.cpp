@@ -1,16 +1,23 @@
 // The command line of scsi-timeouts: argument handling, the text and JSON views, exit status.
 #include <QrPlatformInfo.h>
+#include <getopt.h>
 
 #include <cctype>
-#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "duration.h"
+#include "scsi_commands.h"
 #include "scsi_timeouts_tool.h"
+#include "value_names.h"
 
 #ifndef QR_SCSI_TIMEOUTS_VERSION
 #define QR_SCSI_TIMEOUTS_VERSION "unknown"
@@ -20,104 +27,118 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
+using Json = nlohmann::ordered_json;  // keys in the order they are documented
+
 constexpr int exit_clean = 0;
 constexpr int exit_findings = 1;
 constexpr int exit_usage = 2;
 
 const char tool_help[] =
-    "Usage: scsi-timeouts show [--json] [OPCODE...]\n"
+    "Usage: scsi-timeouts show [--json] [NAME...]\n"
     "       scsi-timeouts check [--json]\n"
-    "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, and checks\n"
-    "its values, without changing the registry.\n"
+    "       scsi-timeouts set [--dry-run] NAME DURATION\n"
+    "       scsi-timeouts reset [--dry-run] NAME\n"
+    "       scsi-timeouts --help | --version\n"
+    "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, checks its\n"
+    "values, and changes one value safely.\n"
     "\n"
     "Commands:\n"
-    "  show    the table that the next process's first lookup builds\n"
+    "  show    the timeout of each operation code, the value that decides it, its command\n"
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
+    "  set     write a value's timeout, then read it back as the library will\n"
+    "  reset   put a value back to its built-in behaviour\n"
     "\n"
-    "Exit status: 0 nothing would be repaired and nothing is warned about; 1 something would\n"
-    "be repaired or is warned about; 2 usage error, or the platform store failed.\n"
+    "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92 or 146) or\n"
+    "a SCSI command name (\"LOCATE(16)\", locate16), in any case. A change takes effect in\n"
+    "processes started after it. Options may stand anywhere; '--' ends them.\n"
+    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something;\n"
+    "2 usage error, a failing platform store, or a write that did not read back (one line on\n"
+    "standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
 
 const char show_help[] =
-    "Usage: scsi-timeouts show [--json] [OPCODE...]\n"
-    "Prints, for each operation code (all 256, or those given in hex 0x.., octal 0.. or\n"
-    "decimal, 0 to 255), the timeout in seconds that the next process's first lookup will use,\n"
-    "the registry value that decides it (a command name, CDB_xx or DEFAULT) and its stored\n"
-    "text. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\", \"stored\"}, ...]}.\n"
-    "The exit status is that of 'check'.\n";
+    "Usage: scsi-timeouts show [--json] [NAME...]\n"
+    "Prints, for each operation code (all 256, or those the NAMEs mean: an operation code in\n"
+    "hex 0x.. or decimal, a value name, or a SCSI command name; DEFAULT means the codes it\n"
+    "decides), the timeout in seconds that the next process's first lookup will use, the\n"
+    "registry value that decides it (a command name, CDB_xx or DEFAULT), its stored text and\n"
+    "the SCSI command. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\",\n"
+    "\"stored\", \"command\"}, ...]}.\n"
+    "Exit status 0 once the table is printed, whatever the registry holds; see 'check'.\n";
 
 const char check_help[] =
     "Usage: scsi-timeouts check [--json]\n"
     "Prints every value under \"ScsiTimeouts\" in the order the load reads it: DEFAULT,\n"
     "CDB_00 to CDB_FF, then the named commands. For each: the stored text, the timeout it\n"
     "gives, the marker the next load will write over it, why, and warnings about numbers the\n"
-    "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1).\n"
+    "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1,\n"
+    "\"30m\" is 30). Then values under names the library never reads (\"Rewind\", \"cdb_92\").\n"
     "--json prints {\"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
-    "\"repair\", \"reason\", \"warnings\"}, ...]}.\n";
+    "\"repair\", \"reason\", \"warnings\"}, ...], \"misspelled\": [{\"name\", \"stored\",\n"
+    "\"meant\"}, ...]}.\n"
+    "Exit status: 0 nothing to repair and no warning, 1 findings.\n";
 
-int exitStatus(const RegistryReport& report) {
-    for (const ValueReport& v : report.values) {
-        if (v.repaired || v.warnings != 0) {
-            return exit_findings;
-        }
-    }
-    return exit_clean;
+const char set_help[] =
+    "Usage: scsi-timeouts set [--dry-run] NAME DURATION\n"
+    "Writes the value that NAME means as plain seconds, then reads it back through a fresh\n"
+    "store object with the library's own reader. DURATION is whole seconds (900) or numbers\n"
+    "with units s, m, h, d (90s, 15m, 1h30m, 1d), 1 second to 1 day; digits are decimal.\n"
+    "--dry-run prints what would be written and writes nothing. Processes started after the\n"
+    "change use it. Exit status 0 done, 2 refused or not stored as asked.\n";
+
+const char reset_help[] =
+    "Usage: scsi-timeouts reset [--dry-run] NAME\n"
+    "Puts the value that NAME means back to its built-in behaviour: DEFAULT and the named\n"
+    "commands get the marker of their built-in default (*1800*), a CDB_xx value an empty text\n"
+    "(it then reads as no value). Nothing is written when the value holds that already.\n"
+    "--dry-run prints what would be written and writes nothing. Exit status 0 done, 2 refused\n"
+    "or not stored as asked.\n";
+
+[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    return line;
 }
 
-// Length of the well-formed UTF-8 sequence at p, or 0.
-int utf8Length(const unsigned char* p) {
-    const int n = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
-    for (int i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return 0;
+// A stored text as JSON: valid UTF-8 as the string it is, anything else as its byte values, so
+// that any stored bytes give valid JSON and different texts never give the same value.
+Json storedJson(const char* stored) {
+    if (stored == nullptr) {
+        return nullptr;
+    }
+    Json text = std::string(stored);
+    try {
+        static_cast<void>(text.dump());  // refuses what is not well-formed UTF-8
+        return text;
+    } catch (const Json::type_error&) {
+        Json bytes = Json::array();
+        for (const char* p = stored; *p != '\0'; ++p) {
+            bytes.push_back(static_cast<unsigned char>(*p));
         }
+        return bytes;
     }
-    // No overlong forms, surrogates or code points beyond U+10FFFF.
-    if ((n == 3 && ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0))) ||
-        (n == 4 && ((p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)))) {
-        return 0;
-    }
-    return n;
 }
 
-// JSON text, or null for nullptr. UTF-8 stays as it is; a byte that is not part of well-formed
-// UTF-8 stands for itself as U+0080..U+00FF, so any stored bytes give valid JSON.
-void putJsonString(const char* text) {
-    if (text == nullptr) {
-        std::printf("null");
-        return;
-    }
-    std::putchar('"');
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        const int n = *p >= 0x80 ? utf8Length(p) : 0;
-        if (n > 0) {
-            std::fwrite(p, 1, static_cast<std::size_t>(n), stdout);
-            p += n - 1;
-        } else if (*p == '"' || *p == '\\') {
-            std::printf("\\%c", *p);
-        } else if (*p < 0x20 || *p >= 0x7F) {
-            std::printf("\\u%04x", *p);
-        } else {
-            std::putchar(*p);
-        }
-    }
-    std::putchar('"');
+Json storedJson(const ValueReport& v) {
+    return storedJson(v.found ? v.stored : nullptr);
+}
+
+Json textOrNull(const char* text) {
+    return text != nullptr ? Json(text) : Json(nullptr);
 }
 
 // Plain text: quoted, with control characters and high bytes escaped, so white space shows.
-std::string quoted(const ValueReport& v) {
-    if (!v.found) {
-        return "absent";
-    }
+std::string quoted(const char* text) {
     std::string out = "\"";
-    char hex[8];
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(v.stored); *p != 0; ++p) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         if (*p == '"' || *p == '\\') {
             out += '\\';
             out += static_cast<char>(*p);
         } else if (*p < 0x20 || *p >= 0x7F) {
-            std::snprintf(hex, sizeof hex, "\\x%02X", *p);
-            out += hex;
+            out += format("\\x%02X", *p);
         } else {
             out += static_cast<char>(*p);
         }
@@ -125,36 +146,63 @@ std::string quoted(const ValueReport& v) {
     return out + "\"";
 }
 
-void showText(const RegistryReport& report, const std::vector<unsigned char>& opcodes) {
-    std::printf("%-6s  %7s  %-39s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED");
+std::string quoted(const ValueReport& v) {
+    return v.found ? quoted(v.stored) : "absent";
+}
+
+bool hasFindings(const RegistryReport& report, const std::vector<Misspelled>& misspelled) {
+    if (!misspelled.empty()) {
+        return true;
+    }
+    for (const ValueReport& v : report.values) {
+        if (v.repaired || v.warnings != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void showText(std::ostream& out, const RegistryReport& report,
+              const std::vector<unsigned char>& opcodes) {
+    out << format("%-6s  %7s  %-39s  %-10s  %s\n", "OPCODE", "TIMEOUT", "SOURCE", "STORED",
+                  "COMMAND");
     for (const unsigned char opcode : opcodes) {
         const ValueReport& v = sourceValue(report, opcode);
-        std::printf("0x%02X    %7d  %-39s  %s\n", opcode, static_cast<int>(report.table[opcode]),
-                    v.name, quoted(v).c_str());
+        const char* command = commandName(opcode);
+        std::string line = format("0x%02X    %7d  %-39s  %-10s  %s", opcode,
+                                  static_cast<int>(report.table[opcode]), v.name, quoted(v).c_str(),
+                                  command != nullptr ? command : "");
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << '\n';
     }
 }
 
-void showJson(const RegistryReport& report, const std::vector<unsigned char>& opcodes) {
-    std::printf("{\"table\": [");
-    const char* separator = "";
+void showJson(std::ostream& out, const RegistryReport& report,
+              const std::vector<unsigned char>& opcodes) {
+    Json table = Json::array();
     for (const unsigned char opcode : opcodes) {
         const ValueReport& v = sourceValue(report, opcode);
-        std::printf("%s\n  {\"opcode\": %d, \"timeout\": %d, \"source\": ", separator, opcode,
-                    static_cast<int>(report.table[opcode]));
-        putJsonString(v.name);
-        std::printf(", \"stored\": ");
-        putJsonString(v.found ? v.stored : nullptr);
-        std::printf("}");
-        separator = ",";
+        table.push_back({{"opcode", opcode},
+                         {"timeout", report.table[opcode]},
+                         {"source", v.name},
+                         {"stored", storedJson(v)},
+                         {"command", textOrNull(commandName(opcode))}});
     }
-    std::printf("\n]}\n");
+    out << Json{{"table", table}}.dump(2) << '\n';
 }
 
-void checkText(const RegistryReport& report) {
-    std::printf("install entry vARURAROD under Base: %s\n",
-                report.install_entry ? "present, the load repairs values"
-                                     : "absent, the load writes nothing");
-    std::printf("%-39s  %7s  %-9s  %s\n", "NAME", "TIMEOUT", "REPAIR", "STORED, WHY, WARNINGS");
+std::string misspelledText(const Misspelled& m) {
+    return "warning: " + quoted(m.name.c_str()) + " = " + quoted(m.stored.c_str()) +
+           " is never read: the library reads only the exact name " + m.meant;
+}
+
+void checkText(std::ostream& out, const RegistryReport& report,
+               const std::vector<Misspelled>& misspelled) {
+    out << "install entry vARURAROD under Base: "
+        << (report.install_entry ? "present, the load repairs values"
+                                 : "absent, the load writes nothing")
+        << '\n';
+    out << format("%-39s  %7s  %-9s  %s\n", "NAME", "TIMEOUT", "REPAIR", "STORED, WHY, WARNINGS");
     int repairs = 0;
     int warnings = 0;
     char marker[qst::value_size];
@@ -168,173 +216,398 @@ void checkText(const RegistryReport& report) {
             ++last;
         }
         if (last > i) {
-            std::printf("%-6s to %-29s  %7s  %-9s  absent\n", v.name, report.values[last].name, "-",
-                        "-");
+            out << format("%-6s to %-29s  %7s  %-9s  absent\n", v.name, report.values[last].name,
+                          "-", "-");
             i = last;
             continue;
         }
-        const char* reason = reasonText(v.decision.verdict);
-        char timeout[16] = "-";
+        const char* reason = shownReason(v);
+        std::string timeout = "-";
         if (v.decision.timeout > 0) {
-            std::snprintf(timeout, sizeof timeout, "%d", static_cast<int>(v.decision.timeout));
+            timeout = std::to_string(v.decision.timeout);
         }
         std::snprintf(marker, sizeof marker, "-");
         if (v.repaired) {
             qst::formatMarker(marker, v.def);
             ++repairs;
         }
-        std::printf("%-39s  %7s  %-9s  %s", v.name, timeout, marker, quoted(v).c_str());
-        if (reason != nullptr && v.found) {
-            std::printf("  (%s)", reason);
+        // A per-code value names its command, as the kernel's log does.
+        const char* command = v.def <= 0 ? commandName(static_cast<unsigned char>(i - 1)) : nullptr;
+        const std::string name =
+            command != nullptr ? std::string(v.name) + " " + command : std::string(v.name);
+        out << format("%-39s  %7s  %-9s  ", name.c_str(), timeout.c_str(), marker) << quoted(v);
+        if (reason != nullptr) {
+            out << "  (" << reason << ")";
         }
         for (const Warning w : all_warnings) {
             if ((v.warnings & w) != 0) {
-                std::printf("  warning: %s", warningText(w));
+                out << "  warning: " << warningText(w);
                 ++warnings;
             }
         }
-        std::printf("\n");
+        out << '\n';
     }
-    std::printf("%d values read; the next load repairs %d; %d warning%s\n", qst::value_count,
-                repairs, warnings, warnings == 1 ? "" : "s");
+    for (const Misspelled& m : misspelled) {
+        out << misspelledText(m) << '\n';
+        ++warnings;
+    }
+    out << qst::value_count << " values read; the next load repairs " << repairs << "; " << warnings
+        << (warnings == 1 ? " warning" : " warnings") << '\n';
 }
 
-void checkJson(const RegistryReport& report) {
-    std::printf("{\"install_entry\": %s, \"values\": [", report.install_entry ? "true" : "false");
-    const char* separator = "";
+void checkJson(std::ostream& out, const RegistryReport& report,
+               const std::vector<Misspelled>& misspelled) {
+    Json values = Json::array();
     char marker[qst::value_size];
     for (const ValueReport& v : report.values) {
-        std::printf("%s\n  {\"name\": ", separator);
-        putJsonString(v.name);
-        std::printf(", \"stored\": ");
-        putJsonString(v.found ? v.stored : nullptr);
-        if (v.decision.timeout > 0) {
-            std::printf(", \"timeout\": %d", static_cast<int>(v.decision.timeout));
-        } else {
-            std::printf(", \"timeout\": null");
+        Json warnings = Json::array();
+        for (const Warning w : all_warnings) {
+            if ((v.warnings & w) != 0) {
+                warnings.push_back(warningText(w));
+            }
         }
-        std::printf(", \"repair\": ");
         if (v.repaired) {
             qst::formatMarker(marker, v.def);
         }
-        putJsonString(v.repaired ? marker : nullptr);
-        std::printf(", \"reason\": ");
-        putJsonString(reasonText(v.decision.verdict));
-        std::printf(", \"warnings\": [");
-        const char* comma = "";
-        for (const Warning w : all_warnings) {
-            if ((v.warnings & w) != 0) {
-                std::printf("%s", comma);
-                putJsonString(warningText(w));
-                comma = ", ";
-            }
-        }
-        std::printf("]}");
-        separator = ",";
+        values.push_back({{"name", v.name},
+                          {"stored", storedJson(v)},
+                          {"timeout", v.decision.timeout > 0 ? Json(v.decision.timeout) : Json()},
+                          {"repair", textOrNull(v.repaired ? marker : nullptr)},
+                          {"reason", textOrNull(shownReason(v))},
+                          {"warnings", warnings}});
     }
-    std::printf("\n]}\n");
+    Json wrong_names = Json::array();
+    for (const Misspelled& m : misspelled) {
+        wrong_names.push_back({{"name", storedJson(m.name.c_str())},
+                               {"stored", storedJson(m.stored.c_str())},
+                               {"meant", m.meant}});
+    }
+    out << Json{{"install_entry", report.install_entry},
+                {"values", values},
+                {"misspelled", wrong_names}}
+               .dump(2)
+        << '\n';
 }
 
-// 0..255 in hex (0x), octal (leading 0) or decimal; no sign, no white space, nothing after.
-bool parseOpcode(const char* text, unsigned char& opcode) {
-    if (!std::isdigit(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (*end != '\0' || value > 0xFF) {
-        return false;
-    }
-    opcode = static_cast<unsigned char>(value);
-    return true;
+// What the user typed, on one line.
+std::string echo(const std::string& text) {
+    return quoted(text.c_str());
 }
 
-int usageError(const char* message, const char* what) {
-    std::fprintf(stderr, "scsi-timeouts: %s%s; see 'scsi-timeouts --help'\n", message, what);
+int usageError(std::ostream& err, const std::string& message) {
+    std::string line;
+    for (const char c : message) {
+        line += static_cast<unsigned char>(c) < 0x20 ? format("\\x%02X", c) : std::string(1, c);
+    }
+    err << "scsi-timeouts: " << line << "; see 'scsi-timeouts --help'\n";
     return exit_usage;
 }
 
-// One line, whatever the store put in its message.
-int storeFailed(const char* what) {
+int storeFailed(std::ostream& err, const char* what) {
     std::string line = what;
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
-            c = ' ';
+            c = ' ';  // one line, whatever the store put in its message
         }
     }
-    std::fprintf(stderr, "scsi-timeouts: the platform store failed: %s\n", line.c_str());
+    err << "scsi-timeouts: the platform store failed: " << line << '\n';
     return exit_usage;
 }
 
-RegistryReport report;  // large: kept out of the stack
+struct Arguments {
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool dry_run = false;
+    std::vector<std::string> operands;  // the command first
+};
+
+// GNU conventions: options anywhere among the operands, "--" ends them, long options may be
+// abbreviated. Returns an empty text, or the usage error.
+std::string parseArguments(int argc, char** argv, Arguments& args) {
+    enum : int { opt_version = 256, opt_json, opt_dry_run };
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, opt_version},
+        {"json", no_argument, nullptr, opt_json},
+        {"dry-run", no_argument, nullptr, opt_dry_run},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0;  // a fresh scan for every call
+    opterr = 0;  // the messages are ours, one line each
+    // A leading '-' hands back operands in place, so their order is kept whatever the
+    // environment asks of getopt.
+    for (;;) {
+        const int c = getopt_long(argc, argv, "-h", long_options, nullptr);
+        if (c == -1) {
+            break;
+        }
+        switch (c) {
+            case 1:
+                args.operands.emplace_back(optarg);
+                break;
+            case 'h':
+                args.help = true;
+                break;
+            case opt_version:
+                args.version = true;
+                break;
+            case opt_json:
+                args.json = true;
+                break;
+            case opt_dry_run:
+                args.dry_run = true;
+                break;
+            default:
+                if (optopt == 0) {
+                    return "unknown option " + echo(argv[optind - 1]);
+                }
+                if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
+                    const std::string given = argv[optind - 1];
+                    return "option " + echo(given.substr(0, given.find('='))) + " takes no value";
+                }
+                if (std::isdigit(optopt) != 0) {
+                    return "a number has no sign; put '--' before operands that start with '-'";
+                }
+                return "unknown option " + echo(std::string("-") + static_cast<char>(optopt));
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        args.operands.emplace_back(argv[i]);
+    }
+    return "";
+}
+
+// Runs `action` on the store, turning whatever it throws into the one-line failure.
+template <typename Action>
+bool withStore(std::ostream& err, int& status, Action action) {
+    try {
+        action();
+        return true;
+    } catch (const std::exception& e) {
+        status = storeFailed(err, e.what());
+    } catch (...) {
+        status = storeFailed(err, "unknown exception");
+    }
+    return false;
+}
+
+int runShow(const Arguments& args, std::ostream& out, std::ostream& err) {
+    std::vector<int> wanted;  // opcodes; -1: those DEFAULT decides
+    for (std::size_t i = 1; i < args.operands.size(); ++i) {
+        const ValueName name = resolveName(args.operands[i].c_str());
+        if (name.error != NameError::None) {
+            return usageError(err, nameErrorText(args.operands[i].c_str(), name));
+        }
+        wanted.push_back(name.opcode);
+    }
+    const auto report = std::make_unique<RegistryReport>();
+    int status = exit_clean;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *report);
+        })) {
+        return status;
+    }
+    std::vector<unsigned char> opcodes;
+    for (int code = 0; code < 256; ++code) {
+        if (wanted.empty() || report->decided_by[code] == qst::default_position) {
+            opcodes.push_back(static_cast<unsigned char>(code));
+        }
+    }
+    if (!wanted.empty()) {
+        std::vector<unsigned char> by_default = std::move(opcodes);
+        opcodes.clear();
+        for (const int code : wanted) {
+            if (code >= 0) {
+                opcodes.push_back(static_cast<unsigned char>(code));
+            } else {
+                opcodes.insert(opcodes.end(), by_default.begin(), by_default.end());
+            }
+        }
+    }
+    args.json ? showJson(out, *report, opcodes) : showText(out, *report, opcodes);
+    return exit_clean;
+}
+
+int runCheck(const Arguments& args, std::ostream& out, std::ostream& err) {
+    if (args.operands.size() > 1) {
+        return usageError(err, "check takes no operands: " + echo(args.operands[1]));
+    }
+    const auto report = std::make_unique<RegistryReport>();
+    std::vector<Misspelled> misspelled;
+    int status = exit_clean;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *report);
+            misspelled = readMisspellings(info, *report);
+        })) {
+        return status;
+    }
+    args.json ? checkJson(out, *report, misspelled) : checkText(out, *report, misspelled);
+    return hasFindings(*report, misspelled) ? exit_findings : exit_clean;
+}
+
+// The timeout a value puts in force: its own for DEFAULT, else its code's table entry.
+int32_t timeoutOf(const RegistryReport& report, const ValueName& name) {
+    return name.opcode < 0 ? report.values[qst::default_position].decision.timeout
+                           : report.table[name.opcode];
+}
+
+const ValueReport& valueOf(const RegistryReport& report, const ValueName& name) {
+    for (const ValueReport& v : report.values) {
+        if (std::strcmp(v.name, name.value) == 0) {
+            return v;
+        }
+    }
+    return report.values[qst::default_position];  // every name resolves to one of them
+}
+
+// set and reset: one value written as the library writes, then read back by a fresh store
+// object through the library's own reader and load.
+int runWrite(const Arguments& args, bool set, std::ostream& out, std::ostream& err) {
+    const std::size_t operands = set ? 3 : 2;
+    if (args.operands.size() < operands) {
+        return usageError(err, set ? "set needs a NAME and a DURATION" : "reset needs a NAME");
+    }
+    if (args.operands.size() > operands) {
+        return usageError(err, "too many operands: " + echo(args.operands[operands]));
+    }
+    const ValueName name = resolveName(args.operands[1].c_str());
+    if (name.error != NameError::None) {
+        return usageError(err, nameErrorText(args.operands[1].c_str(), name));
+    }
+    Duration duration{DurationError::None, 0};
+    if (set) {
+        duration = parseDuration(args.operands[2].c_str());
+        if (duration.error != DurationError::None) {
+            return usageError(err, "not a DURATION: " + echo(args.operands[2]) + ": " +
+                                       durationErrorText(duration.error));
+        }
+    }
+    // What the library itself writes: plain seconds, the marker of the built-in default, or
+    // nothing at all for a per-code value, which has no default.
+    char text[qst::value_size] = "";
+    if (set) {
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(duration.seconds));
+    } else if (name.def > 0) {
+        qst::formatMarker(text, name.def);
+    }
+
+    const auto before = std::make_unique<RegistryReport>();
+    const auto after = std::make_unique<RegistryReport>();
+    int status = exit_clean;
+    bool unchanged = false;
+    std::string refused;
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo info;
+            readRegistry(info, *before);
+            const ValueReport& old = valueOf(*before, name);
+            unchanged = old.found ? std::strcmp(old.stored, text) == 0 : !set && name.def <= 0;
+            if (unchanged || args.dry_run) {
+                return;
+            }
+            if (info.setString(qst::key_name, name.value, text, qst::value_size) == 0) {
+                refused = "the platform store refused to write " + std::string(name.value);
+            }
+        })) {
+        return status;
+    }
+    if (!refused.empty()) {
+        err << "scsi-timeouts: " << refused << '\n';
+        return exit_usage;
+    }
+    const ValueReport& old = valueOf(*before, name);
+    const std::string line = std::string(name.value) + ": " + quoted(old) + " -> " + quoted(text);
+    if (unchanged) {
+        out << name.value << ": " << quoted(old) << " already; nothing written\n";
+        return exit_clean;
+    }
+    const int32_t was = timeoutOf(*before, name);
+    if (args.dry_run) {
+        // DEFAULT's own timeout stands in for a per-code value that gives none.
+        const int32_t would = set ? duration.seconds
+                              : name.def > 0
+                                  ? name.def
+                                  : before->values[qst::default_position].decision.timeout;
+        out << line << ": " << was << " s -> " << would << " s (dry run: nothing written)\n";
+        return exit_clean;
+    }
+
+    if (!withStore(err, status, [&] {
+            QrPlatformInfo fresh;
+            readRegistry(fresh, *after);
+        })) {
+        return status;
+    }
+    const ValueReport& now = valueOf(*after, name);
+    // A store may drop an emptied per-code value: absent reads the same.
+    const bool stuck = now.found ? std::strcmp(now.stored, text) == 0 : !set && name.def <= 0;
+    const bool as_asked = set ? now.decision.verdict == qst::Verdict::Clean &&
+                                    now.decision.timeout == duration.seconds
+                              : shownReason(now) == nullptr && !now.decision.rewrite;
+    if (!stuck || !as_asked) {
+        err << "scsi-timeouts: " << name.value << " did not read back as written: the store holds "
+            << quoted(now) << " now\n";
+        return exit_usage;
+    }
+    out << line << ": " << was << " s -> " << timeoutOf(*after, name) << " s\n";
+    return exit_clean;
+}
 
 }  // namespace
 
-int runTool(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs(tool_help, stderr);
-        return exit_usage;
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Arguments args;
+    const std::string error = parseArguments(argc, argv, args);
+    if (!error.empty()) {
+        return usageError(err, error);
     }
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h") {
-        std::fputs(tool_help, stdout);
-        return exit_clean;
-    }
-    if (command == "--version") {
-        std::printf("scsi-timeouts %s\n", QR_SCSI_TIMEOUTS_VERSION);
-        return exit_clean;
-    }
-    const bool show = command == "show";
-    if (!show && command != "check") {
-        return usageError("unknown command ", argv[1]);
-    }
-
-    bool json = false;
-    std::vector<unsigned char> opcodes;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        unsigned char opcode = 0;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(show ? show_help : check_help, stdout);
-            return exit_clean;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (!arg.empty() && arg[0] == '-' &&
-                   !std::isdigit(static_cast<unsigned char>(arg[1]))) {
-            return usageError("unknown option ", argv[i]);
-        } else if (!show) {
-            return usageError("check takes no operation codes: ", argv[i]);
-        } else if (!parseOpcode(argv[i], opcode)) {
-            return usageError("not an operation code (0 to 255): ", argv[i]);
-        } else {
-            opcodes.push_back(opcode);
+    const std::string command = args.operands.empty() ? "" : args.operands[0];
+    struct Command {
+        const char* name;
+        const char* help;
+        bool json;     // takes --json
+        bool dry_run;  // takes --dry-run
+    };
+    static const Command commands[] = {
+        {"show", show_help, true, false},
+        {"check", check_help, true, false},
+        {"set", set_help, false, true},
+        {"reset", reset_help, false, true},
+    };
+    const Command* chosen = nullptr;
+    for (const Command& c : commands) {
+        if (command == c.name) {
+            chosen = &c;
         }
     }
-    if (show && opcodes.empty()) {
-        for (int i = 0; i < 256; ++i) {
-            opcodes.push_back(static_cast<unsigned char>(i));
-        }
+    if (!command.empty() && chosen == nullptr) {
+        return usageError(err, "unknown command " + echo(command));
     }
-
-    try {
-        QrPlatformInfo info;
-        readRegistry(info, report);
-    } catch (const std::exception& e) {
-        return storeFailed(e.what());
-    } catch (...) {
-        return storeFailed("unknown exception");
-    }
-
-    if (show) {
-        json ? showJson(report, opcodes) : showText(report, opcodes);
+    int status = exit_clean;
+    if (args.help) {
+        out << (chosen != nullptr ? chosen->help : tool_help);
+    } else if (args.version) {
+        out << "scsi-timeouts " << QR_SCSI_TIMEOUTS_VERSION << '\n';
+    } else if (chosen == nullptr) {
+        return usageError(err, "no command given");
+    } else if (args.json && !chosen->json) {
+        return usageError(err, command + " takes no --json");
+    } else if (args.dry_run && !chosen->dry_run) {
+        return usageError(err, command + " takes no --dry-run: it never writes");
+    } else if (command == "show") {
+        status = runShow(args, out, err);
+    } else if (command == "check") {
+        status = runCheck(args, out, err);
     } else {
-        json ? checkJson(report) : checkText(report);
+        status = runWrite(args, command == "set", out, err);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "scsi-timeouts: cannot write the report: %s\n", std::strerror(errno));
+    if (!out.flush()) {
+        err << "scsi-timeouts: cannot write the report\n";
         return exit_usage;
     }
-    return exitStatus(report);
+    return status;
 }
 
 }  // namespace scsi_timeouts_tool

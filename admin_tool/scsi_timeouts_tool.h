@@ -6,6 +6,9 @@
 #include <QrScsiTimeoutsModule.h>
 
 #include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
 
 class QrPlatformInfo;
 
@@ -21,6 +24,7 @@ enum Warning : unsigned {
     PerCodeUnusable = 1u << 3,       // a stored per-code value that gives DEFAULT
     PerCodeAsRead = 1u << 4,         // "0" or "60abc" for CDB_xx: used, and never repaired
     NotRepairedNoInstall = 1u << 5,  // a bad value that stays, for want of the install entry
+    UnitSuffix = 1u << 6,            // "30m" is 30 seconds
 };
 
 struct ValueReport {
@@ -45,15 +49,31 @@ struct RegistryReport {
 // Reads the registry through `info` with getString only.
 void readRegistry(QrPlatformInfo& info, RegistryReport& report);
 
+// A value under a name the library never reads ("Rewind" for REWIND).
+struct Misspelled {
+    std::string name;
+    std::string stored;
+    std::string meant;
+};
+
+// Reads the usual misspellings of every value in `report` with getString only. A store that
+// gives the exact name's text for a variant does not tell names apart by case: no finding.
+std::vector<Misspelled> readMisspellings(QrPlatformInfo& info, const RegistryReport& report);
+
 // The value that decided a table entry.
 const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode);
 
 const char* reasonText(qst::Verdict verdict);  // nullptr for a clean value
+// What check says is wrong with a value: nullptr for a clean or absent one, and for an empty
+// per-code value, which reads as none.
+const char* shownReason(const ValueReport& v);
 const char* warningText(Warning warning);
 constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent,
-                                    PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall};
+                                    PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall,
+                                    UnitSuffix};
 
-// The command line: scsi-timeouts show|check ... Returns the exit status.
-int runTool(int argc, char** argv);
+// The command line, writing its report to `out` and its complaints to `err`. Returns the exit
+// status.
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace scsi_timeouts_tool

@@ -44,5 +44,8 @@ void reportCopiedSize(bool on = true);
 // Off by default. getString fills the whole buffer, without a NUL, when the text does not fit;
 // by default it cuts the text one character shorter and ends it with a NUL.
 void omitNulWhenCut(bool on = true);
+// Off by default. setString logs the call and returns 1, but stores nothing: a write that does
+// not stick.
+void dropWrites(bool on = true);
 
 }  // namespace qrlib_stand_in

@@ -47,6 +47,7 @@ struct State {
     std::chrono::microseconds save_delay{0};
     bool report_copied_size = false;
     bool omit_nul_when_cut = false;
+    bool drop_writes = false;
     std::set<std::string> reported;  // unreadable lines already told about, by file
 };
 
@@ -411,6 +412,9 @@ int QrPlatformInfo::setString(const char* key, const char* name, const char* tex
     std::lock_guard<std::mutex> lock(s.mutex);
     std::string value(text, size > 0 ? strnlen(text, static_cast<std::size_t>(size)) : 0);
     countCall(s, {qrlib_stand_in::StoreCall::Set, key, name, size, value});
+    if (s.drop_writes) {
+        return 1;
+    }
     // One line per value in the file: a written text ends at its first line break.
     value.erase(std::min(value.find_first_of("\r\n"), value.size()));
     const char* path = storeFile();
@@ -434,6 +438,7 @@ void reset() {
     s.save_delay = std::chrono::microseconds{0};
     s.report_copied_size = false;
     s.omit_nul_when_cut = false;
+    s.drop_writes = false;
 }
 
 void seed(const std::string& key, const std::string& name, const std::string& text) {
@@ -501,6 +506,12 @@ void omitNulWhenCut(bool on) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.omit_nul_when_cut = on;
+}
+
+void dropWrites(bool on) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.drop_writes = on;
 }
 
 }  // namespace qrlib_stand_in

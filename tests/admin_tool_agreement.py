@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """scsi-timeouts and the library agree, across processes, on a registry file of the stand-in
 store: what `check --json` says the next load writes is exactly what a fresh process's first
-lookup writes, and what `show --json` prints is what that lookup returns. The tool itself leaves
-the file byte for byte as it was.
+lookup writes, and what `show --json` prints is what that lookup returns. The tool's views leave
+the file byte for byte as it was. After `set` a fresh process's lookup returns the seconds asked
+for and its load leaves the value alone; after `reset` it returns the built-in value (DEFAULT's,
+for a per-code value). Values are read back through the tool, never by parsing the file here.
 
     admin_tool_agreement.py TOOL EXAMPLE WORK_DIR      (QR_EMULATOR: runs cross-built programs)
 """
@@ -12,97 +14,95 @@ import shlex
 import subprocess
 import sys
 
-REGISTRY = """\
-# an administrator's notes stay where they are
-[Base]
-vARURAROD=1
-
-[ScsiTimeouts]
-DEFAULT=-5
-REWIND=900
-MODE_SENSE=*3000*
-ERASE=100000
-LOAD=soon
-INQUIRY=*60*
-SPACE=1,800
-VERIFY=1 800
-WRITE=60abc
-READ=*2880
-RESERVE=
-SEEK_BLOCK=  0x30
-CDB_05=30
-CDB_06=abc
-CDB_07=*60*
-CDB_08=0
-CDB_12=30
-CDB_FF=0x20
-CDB_0A=éternel
-
-[Other]
-REWIND=5
-"""
+# The values under [ScsiTimeouts], as written to the file.
+VALUES = {
+    "DEFAULT": "-5",
+    "REWIND": "900",
+    "MODE_SENSE": "*3000*",
+    "ERASE": "100000",
+    "LOAD": "soon",
+    "INQUIRY": "*60*",
+    "SPACE": "1,800",
+    "VERIFY": "1 800",
+    "WRITE": "60abc",
+    "READ": "*2880",
+    "RESERVE": "",
+    "SEEK_BLOCK": "  0x30",
+    "CDB_05": "30",
+    "CDB_06": "abc",
+    "CDB_07": "*60*",
+    "CDB_08": "0",
+    "CDB_12": "30",
+    "CDB_FF": "0x20",
+    "CDB_0A": "éternel",
+}
+NOTES = "# an administrator's notes stay where they are\n"
+OTHER = "[Other]\nREWIND=5\n"
 
 
-def run(program, args, path):
+def registry(values, install_entry=True):
+    lines = [NOTES, "[Base]\n", "vARURAROD=1\n" if install_entry else "", "\n", "[ScsiTimeouts]\n"]
+    lines += [f"{name}={text}\n" for name, text in values.items()]
+    return "".join(lines) + "\n" + OTHER
+
+
+def run(program, args, path, allowed=(0, 1)):
     emulator = shlex.split(os.environ.get("QR_EMULATOR", ""))
     env = dict(os.environ, QRLIB_STAND_IN_FILE=path)
     done = subprocess.run(emulator + [program] + args, env=env, capture_output=True, text=True)
-    if done.returncode not in (0, 1):
+    if done.returncode not in allowed:
         sys.exit(f"FAIL: {program} {args} exited {done.returncode}: {done.stderr}")
     return done.stdout
 
 
-def values(text):
-    """(section, name) -> text, as the stand-in reads its file."""
-    out, section = {}, None
-    for line in text.splitlines():
-        stripped = line.strip()
-        if not stripped or stripped[0] in "#;":
-            continue
-        if stripped.startswith("[") and stripped.endswith("]"):
-            section = stripped[1:-1].strip()
-        elif "=" in line and section is not None:
-            name, value = line.split("=", 1)
-            out[(section, name.strip())] = value
-    return out
+def stored(tool, path):
+    """name -> stored text (None: absent), as the tool reads the store."""
+    return {v["name"]: v["stored"] for v in json.loads(run(tool, ["check", "--json"], path))["values"]}
 
 
-def agree(tool, example, path, registry):
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(registry)
-    before_bytes = open(path, "rb").read()
-    check = json.loads(run(tool, ["check", "--json"], path))
-    show = json.loads(run(tool, ["show", "--json"], path))
-    if open(path, "rb").read() != before_bytes:
-        sys.exit("FAIL: the tool changed the registry file")
-    if len(check["values"]) != 274 or len(show["table"]) != 256:
-        sys.exit("FAIL: check must list 274 values and show 256 entries")
-
-    # The library's first load, in a fresh process.
+def lookups(example, path):
+    """The library's first load in a fresh process: opcode -> seconds."""
     table = {}
     for line in run(example, [], path).splitlines():
         opcode, seconds = line.split()[:2]
         table[int(opcode, 16)] = int(seconds)
+    return table
 
-    before, after = values(registry), values(open(path, encoding="utf-8").read())
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def agree(tool, example, path, text):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    before_bytes = read_bytes(path)
+    check = json.loads(run(tool, ["check", "--json"], path))
+    show = json.loads(run(tool, ["show", "--json"], path))
+    if read_bytes(path) != before_bytes:
+        sys.exit("FAIL: the tool changed the registry file")
+    if len(check["values"]) != 274 or len(show["table"]) != 256:
+        sys.exit("FAIL: check must list 274 values and show 256 entries")
+
+    table = lookups(example, path)
+    after = stored(tool, path)
     failures = []
     for v in check["values"]:
-        key = ("ScsiTimeouts", v["name"])
-        if before.get(key) != v["stored"]:
-            failures.append(f"{v['name']}: check saw {v['stored']!r}, the file holds {before.get(key)!r}")
-        expected = v["repair"] if v["repair"] is not None else before.get(key)
-        if after.get(key) != expected:
-            failures.append(f"{v['name']}: expected {expected!r} after the load, found {after.get(key)!r}")
-        before.pop(key, None)
-        after.pop(key, None)
-    if before != after:
-        failures.append(f"values the load does not read changed: {before} -> {after}")
-    stored_before = values(registry)
+        name = v["name"]
+        if VALUES.get(name) != v["stored"]:
+            failures.append(f"{name}: check saw {v['stored']!r}, the file holds {VALUES.get(name)!r}")
+        expected = v["repair"] if v["repair"] is not None else VALUES.get(name)
+        if after[name] != expected:
+            failures.append(f"{name}: expected {expected!r} after the load, found {after[name]!r}")
+    after_text = read_bytes(path).decode("utf-8")
+    if not after_text.startswith(NOTES) or OTHER not in after_text:
+        failures.append("the load changed what it does not read")
     for entry in show["table"]:
         if table.get(entry["opcode"]) != entry["timeout"]:
             failures.append(f"opcode {entry['opcode']:#04x}: show {entry['timeout']}, "
                             f"library {table.get(entry['opcode'])}")
-        if entry["stored"] != stored_before.get(("ScsiTimeouts", entry["source"])):
+        if entry["stored"] != VALUES.get(entry["source"]):
             failures.append(f"opcode {entry['opcode']:#04x}: stored {entry['stored']!r} is not "
                             f"{entry['source']}'s")
     sources = {e["opcode"]: e["source"] for e in show["table"]}
@@ -118,15 +118,53 @@ def agree(tool, example, path, registry):
     return repairs
 
 
+# (command, value it changes, operation code, the text it writes, what a fresh lookup returns)
+WRITES = [
+    (["set", "LOCATE(16)", "1h"], "CDB_92", 0x92, "3600", 3600),
+    (["set", "rewind", "15m"], "REWIND", 0x01, "900", 900),
+    (["set", "0x05", "1h30m"], "CDB_05", 0x05, "5400", 5400),
+    (["set", "DEFAULT", "200"], "DEFAULT", 0x00, "200", 200),
+    (["reset", "REWIND"], "REWIND", 0x01, "*1800*", 1800),
+    (["reset", "CDB_05"], "CDB_05", 0x05, "", 200),  # DEFAULT's, as set above
+    (["reset", "SPACE"], "SPACE", 0x11, "*2880*", 2880),
+]
+
+
+def set_and_reset(tool, example, path):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(registry(VALUES))
+    failures = []
+    for args, name, opcode, text, seconds in WRITES:
+        old = stored(tool, path)[name]
+        before = read_bytes(path)
+        run(tool, args, path, allowed=(0,))
+        after = read_bytes(path)
+        if old is not None:
+            # Only the value's own line changes.
+            expected = before.replace(f"\n{name}={old}\n".encode(), f"\n{name}={text}\n".encode(), 1)
+            if after != expected:
+                failures.append(f"{args}: the file changed beyond {name}")
+        if stored(tool, path)[name] != text:
+            failures.append(f"{args}: {name} holds {stored(tool, path)[name]!r}, not {text!r}")
+        got = lookups(example, path)[opcode]  # the load of a fresh process, which may repair
+        if got != seconds:
+            failures.append(f"{args}: a fresh process's lookup of {opcode:#04x} is {got}, not {seconds}")
+        if stored(tool, path)[name] != text:
+            failures.append(f"{args}: the next load rewrote {name} to {stored(tool, path)[name]!r}")
+    if failures:
+        sys.exit("FAIL:\n  " + "\n  ".join(failures))
+    print(f"agree: {len(WRITES)} writes read back by fresh processes")
+
+
 def main():
     tool, example, work = sys.argv[1:4]
     os.makedirs(work, exist_ok=True)
     path = os.path.join(work, "registry.ini")
-    if agree(tool, example, path, REGISTRY) == 0:
+    if agree(tool, example, path, registry(VALUES)) == 0:
         sys.exit("FAIL: the mixed registry must have values to repair")
-    without_entry = REGISTRY.replace("vARURAROD=1\n", "")
-    if agree(tool, example, path, without_entry) != 0:
+    if agree(tool, example, path, registry(VALUES, install_entry=False)) != 0:
         sys.exit("FAIL: nothing is repaired without the install entry")
+    set_and_reset(tool, example, path)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,187 @@
+#include "duration.h"
+
+#include <QrScsiTimeoutsModule.h>
+
+#include <cctype>
+#include <cstring>
+
+namespace scsi_timeouts_tool {
+
+namespace {
+
+namespace qst = qr_scsi_timeouts;
+
+// Anything above the maximum is as good as any other: sums and products saturate here.
+constexpr int64_t too_long = int64_t{qst::timeout_bounds.max} + 1;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isAlpha(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+
+bool sameLetters(const char* lower, const char* text, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int64_t saturate(int64_t v) {
+    return v > too_long ? too_long : v;
+}
+
+struct Unit {
+    char letter;
+    int64_t seconds;
+};
+// Largest first: the order in which groups must come.
+constexpr Unit units[] = {{'d', 86400}, {'h', 3600}, {'m', 60}, {'s', 1}};
+
+Duration refused(DurationError error) {
+    return {error, 0};
+}
+
+}  // namespace
+
+Duration parseDuration(const char* text) {
+    for (const char* p = text; *p != 0; ++p) {
+        if (std::isspace(static_cast<unsigned char>(*p)) != 0) {
+            return refused(DurationError::WhiteSpace);
+        }
+    }
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return refused(DurationError::NotDecimal);
+    }
+    int64_t total = 0;
+    std::size_t next_unit = 0;  // index into units of the smallest unit still allowed
+    bool grouped = false;
+    const char* p = text;
+    do {
+        if (*p == '+' || *p == '-') {
+            return refused(DurationError::Sign);
+        }
+        if (!isDigit(*p)) {
+            return refused(isAlpha(*p) || *p == 0 ? DurationError::NoNumber
+                                                  : DurationError::OtherText);
+        }
+        int64_t number = 0;
+        while (isDigit(*p)) {
+            number = saturate(number * 10 + (*p++ - '0'));
+        }
+        if (*p == 0) {
+            if (grouped) {
+                return refused(DurationError::MissingUnit);
+            }
+            total = number;
+            break;
+        }
+        if (*p == ',' || *p == '.' || *p == '_' || *p == '\'') {
+            return refused(DurationError::GroupingOrDecimal);
+        }
+        if ((*p == 'e' || *p == 'E') &&
+            (isDigit(p[1]) || ((p[1] == '+' || p[1] == '-') && isDigit(p[2])))) {
+            return refused(DurationError::Exponent);
+        }
+        if (*p == '+' || *p == '-') {
+            return refused(DurationError::Sign);
+        }
+        if (!isAlpha(*p)) {
+            return refused(DurationError::OtherText);
+        }
+        if (isAlpha(p[1])) {
+            return refused(DurationError::UnknownUnit);  // "min", "sec", "hours"
+        }
+        std::size_t u = 0;
+        while (u < sizeof units / sizeof units[0] && units[u].letter != *p) {
+            ++u;
+        }
+        if (u == sizeof units / sizeof units[0]) {
+            return refused(DurationError::UnknownUnit);
+        }
+        if (u < next_unit) {
+            return refused(DurationError::UnitOrder);
+        }
+        next_unit = u + 1;
+        total = saturate(total + saturate(number * units[u].seconds));
+        grouped = true;
+        ++p;
+    } while (*p != 0);
+    if (total < qst::timeout_bounds.min) {
+        return refused(DurationError::Zero);
+    }
+    if (total > qst::timeout_bounds.max) {
+        return refused(DurationError::AboveOneDay);
+    }
+    return {DurationError::None, static_cast<int32_t>(total)};
+}
+
+const char* durationErrorText(DurationError error) {
+    switch (error) {
+        case DurationError::None:
+            return nullptr;
+        case DurationError::NoNumber:
+            return "no number: give whole seconds (900) or a number with a unit (15m)";
+        case DurationError::WhiteSpace:
+            return "white space: the library reads \"1 800\" as 1; write 1800 or 30m";
+        case DurationError::GroupingOrDecimal:
+            return "grouping or a decimal point: the library reads \"1,800\" and \"1.5\" as 1; "
+                   "write whole seconds (1800) or units (1h30m)";
+        case DurationError::Exponent:
+            return "an exponent: the library reads \"1e2\" as 1; write the number out (100)";
+        case DurationError::Sign:
+            return "a sign: a timeout is a positive number without + or -";
+        case DurationError::NotDecimal:
+            return "hexadecimal: digits are always decimal (0900 is 900)";
+        case DurationError::UnknownUnit:
+            return "unknown unit: the units are s, m, h and d, in lower case (15m, not 15min)";
+        case DurationError::MissingUnit:
+            return "a number without a unit after a group: write 1h30m, not 1h30";
+        case DurationError::UnitOrder:
+            return "units out of order or repeated: each unit once, largest first (1h30m)";
+        case DurationError::Zero:
+            return "zero: the shortest timeout is 1 second";
+        case DurationError::AboveOneDay:
+            return "above one day: the longest timeout is 86400 seconds (1d)";
+        case DurationError::OtherText:
+            return "not a duration: give whole seconds (900) or groups like 1h30m";
+    }
+    return "not a duration";
+}
+
+const char* storedUnit(const char* text) {
+    // The words people write after a number of seconds, minutes, hours or days.
+    static const char* const words[] = {
+        "s",       "sec", "secs", "second", "seconds", "m",     "min", "mins", "minute",
+        "minutes", "h",   "hr",   "hrs",    "hour",    "hours", "d",   "day",  "days",
+    };
+    const char* p = text;
+    while (std::isspace(static_cast<unsigned char>(*p)) != 0) {
+        ++p;  // where the library starts reading too
+    }
+    if (!isDigit(*p)) {
+        return nullptr;
+    }
+    while (isDigit(*p)) {
+        ++p;
+    }
+    std::size_t n = 0;
+    while (isAlpha(p[n])) {
+        ++n;
+    }
+    // The word ends the text or starts the next group ("1h30m").
+    if (n == 0 || (p[n] != 0 && !isDigit(p[n]))) {
+        return nullptr;
+    }
+    for (const char* word : words) {
+        if (std::strlen(word) == n && sameLetters(word, p, n)) {
+            return word;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace scsi_timeouts_tool

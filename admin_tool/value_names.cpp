@@ -1,0 +1,348 @@
+#include "value_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "scsi_commands.h"
+
+namespace scsi_timeouts_tool {
+
+namespace {
+
+namespace qst = qr_scsi_timeouts;
+
+constexpr int max_matches = sizeof(ValueName::matches) / sizeof(NameMatch);
+
+bool isSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Letters and digits only, in lower case: "Locate (16)" is "locate16".
+std::string normalise(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != 0; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x80 && std::isalnum(c) != 0) {
+            out += static_cast<char>(std::tolower(c));
+        }
+    }
+    return out;
+}
+
+int namedIndex(unsigned char opcode) {
+    for (int i = 0; i < qst::named_count; ++i) {
+        if (qst::default_timeout_arr[i].opcode == opcode) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+ValueName blank(NameError error) {
+    ValueName v{};
+    v.error = error;
+    v.opcode = -1;
+    v.named = -1;
+    v.def = qst::no_default;
+    return v;
+}
+
+ValueName defaultValue() {
+    ValueName v = blank(NameError::None);
+    std::snprintf(v.value, sizeof v.value, "DEFAULT");
+    v.def = qst::builtin_default_timeout;
+    return v;
+}
+
+// One way of naming a value, as matched against what was typed.
+struct Spelling {
+    const char* spelled;
+    std::string norm;
+    std::string base;  // norm without a size suffix: "locate" for LOCATE(16)
+    ValueName target;
+};
+
+// DEFAULT, the named commands, then the SCSI command names in opcode order: the order of
+// close matches at equal distance.
+const std::vector<Spelling>& spellings() {
+    static const std::vector<Spelling> all = [] {
+        std::vector<Spelling> out;
+        out.push_back({"DEFAULT", "default", "default", defaultValue()});
+        for (const qst::ScsiTimeoutEntry& e : qst::default_timeout_arr) {
+            const std::string norm = normalise(e.name);
+            out.push_back({e.name, norm, norm, decidingValue(e.opcode)});
+        }
+        for (const CommandName& c : command_names) {
+            const std::string norm = normalise(c.name);
+            const char* open = std::strrchr(c.name, '(');
+            const std::string base = open != nullptr && c.name[std::strlen(c.name) - 1] == ')'
+                                         ? normalise(std::string(c.name, open).c_str())
+                                         : norm;
+            out.push_back({c.name, norm, base, decidingValue(c.opcode)});
+        }
+        return out;
+    }();
+    return all;
+}
+
+// Edits, with a swap of neighbours as one ("defualt").
+std::size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+void addMatch(ValueName& v, const Spelling& s) {
+    for (int i = 0; i < v.match_count; ++i) {
+        if (std::strcmp(v.matches[i].value, s.target.value) == 0) {
+            return;  // one value, one mention
+        }
+    }
+    if (v.match_count < max_matches) {
+        NameMatch& m = v.matches[v.match_count++];
+        m.spelled = s.spelled;
+        std::snprintf(m.value, sizeof m.value, "%s", s.target.value);
+    }
+}
+
+// What the spellings say about a normalised name: one value, several, or close ones.
+ValueName byName(const std::string& norm) {
+    const std::vector<Spelling>& all = spellings();
+    for (const bool by_base : {false, true}) {
+        ValueName found = blank(NameError::Unknown);
+        for (const Spelling& s : all) {
+            if ((by_base ? s.base : s.norm) == norm) {
+                addMatch(found, s);
+            }
+        }
+        if (found.match_count == 1) {
+            for (const Spelling& s : all) {
+                if (std::strcmp(s.target.value, found.matches[0].value) == 0) {
+                    return s.target;
+                }
+            }
+        }
+        if (found.match_count > 1) {
+            found.error = NameError::Ambiguous;
+            return found;
+        }
+    }
+    // Close: within a third of the length, one edit at least, against the name or its base. No
+    // listed name is near a long text.
+    if (norm.size() > 64) {
+        return blank(NameError::Unknown);
+    }
+    const std::size_t limit = std::max<std::size_t>(1, norm.size() / 3);
+    std::vector<std::pair<std::size_t, std::size_t>> near;  // distance, index
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::size_t d = std::min(distance(norm, all[i].norm), distance(norm, all[i].base));
+        if (d <= limit) {
+            near.emplace_back(d, i);
+        }
+    }
+    std::stable_sort(near.begin(), near.end());
+    ValueName unknown = blank(NameError::Unknown);
+    for (const auto& n : near) {
+        addMatch(unknown, all[n.second]);
+    }
+    return unknown;
+}
+
+// An operation code as a whole number: 0x.. or decimal. False when the text is not one.
+bool byNumber(const std::string& text, ValueName& out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::size_t from = hex ? 2 : 0;
+    if (text.size() == from) {
+        return false;
+    }
+    unsigned long value = 0;  // saturates at 256
+    unsigned long octal = 0;
+    bool octal_digits = true;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const int d = hexDigit(text[i]);
+        if (d < 0 || (!hex && d > 9)) {
+            return false;
+        }
+        value = std::min(value * (hex ? 16 : 10) + static_cast<unsigned long>(d), 256ul);
+        octal = std::min(octal * 8 + static_cast<unsigned long>(d), 256ul);
+        octal_digits = octal_digits && d < 8;
+    }
+    if (value > 255) {
+        out = blank(NameError::NotAnOpcode);
+    } else if (!hex && text[0] == '0' && octal_digits && octal != value) {
+        out = blank(NameError::OctalOrDecimal);
+        out.opcode = static_cast<int>(value);
+    } else {
+        out = decidingValue(static_cast<unsigned char>(value));
+    }
+    return true;
+}
+
+// cdb_9a, CDB-9A, "cdb 5": a per-code value, refused where a named value wins.
+bool byPerCodeName(const std::string& norm, ValueName& out) {
+    if (norm.size() < 4 || norm.size() > 5 || norm.compare(0, 3, "cdb") != 0) {
+        return false;
+    }
+    int code = 0;
+    for (std::size_t i = 3; i < norm.size(); ++i) {
+        const int d = hexDigit(norm[i]);
+        if (d < 0) {
+            return false;
+        }
+        code = code * 16 + d;
+    }
+    out = decidingValue(static_cast<unsigned char>(code));
+    if (out.named >= 0) {
+        out.error = NameError::NamedDecides;
+    }
+    return true;
+}
+
+}  // namespace
+
+ValueName decidingValue(unsigned char opcode) {
+    ValueName v = blank(NameError::None);
+    v.opcode = opcode;
+    v.named = namedIndex(opcode);
+    if (v.named >= 0) {
+        std::snprintf(v.value, sizeof v.value, "%s", qst::default_timeout_arr[v.named].name);
+        v.def = qst::default_timeout_arr[v.named].timeout;
+    } else {
+        std::snprintf(v.value, sizeof v.value, "CDB_%02X", opcode);
+    }
+    return v;
+}
+
+ValueName resolveName(const char* text) {
+    std::string trimmed = text;
+    trimmed.erase(0, std::min(trimmed.size(), trimmed.find_first_not_of(" \t\n\r\f\v")));
+    while (!trimmed.empty() && isSpace(trimmed.back())) {
+        trimmed.pop_back();
+    }
+    ValueName out;
+    if (byNumber(trimmed, out)) {
+        return out;
+    }
+    const std::string norm = normalise(text);
+    if (norm.empty()) {
+        return blank(NameError::Empty);
+    }
+    if (byPerCodeName(norm, out)) {
+        return out;
+    }
+    return byName(norm);
+}
+
+std::string nameErrorText(const char* text, const ValueName& name) {
+    std::string out;
+    const auto listMatches = [&](const char* lead) {
+        for (int i = 0; i < name.match_count; ++i) {
+            const NameMatch& m = name.matches[i];
+            out += i == 0 ? lead : ", ";
+            out += m.spelled;
+            if (std::strcmp(m.spelled, m.value) != 0) {
+                out += " (" + std::string(m.value) + ")";
+            }
+        }
+    };
+    char buffer[160];
+    switch (name.error) {
+        case NameError::None:
+            break;
+        case NameError::Empty:
+            out = "no name given: DEFAULT, a command (REWIND), CDB_xx, 0x.. or a SCSI command name";
+            break;
+        case NameError::Unknown:
+            out = "unknown name \"" + std::string(text) + "\"";
+            listMatches("; close matches: ");
+            break;
+        case NameError::Ambiguous:
+            out = "ambiguous name \"" + std::string(text) + "\"";
+            listMatches(": it could be ");
+            break;
+        case NameError::NotAnOpcode:
+            out = "\"" + std::string(text) +
+                  "\" is not an operation code (0 to 255, or 0x00 to 0xFF)";
+            break;
+        case NameError::OctalOrDecimal:
+            std::snprintf(buffer, sizeof buffer,
+                          "\"%s\" has a leading zero: write %d for decimal, or 0x%02X", text,
+                          name.opcode, static_cast<unsigned>(std::strtoul(text, nullptr, 8)));
+            out = buffer;
+            break;
+        case NameError::NamedDecides:
+            std::snprintf(buffer, sizeof buffer,
+                          "CDB_%02X would never be used: %s decides 0x%02X (a named command's "
+                          "value always wins)",
+                          static_cast<unsigned>(name.opcode), name.value,
+                          static_cast<unsigned>(name.opcode));
+            out = buffer;
+            break;
+    }
+    return out;
+}
+
+std::vector<std::string> misspellings(const char* value_name) {
+    std::vector<std::string> out;
+    const auto add = [&](const std::string& s) {
+        if (s != value_name && std::find(out.begin(), out.end(), s) == out.end()) {
+            out.push_back(s);
+        }
+    };
+    std::string lower = value_name;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    std::string capitalised = lower;
+    if (!capitalised.empty()) {
+        capitalised[0] =
+            static_cast<char>(std::toupper(static_cast<unsigned char>(capitalised[0])));
+    }
+    add(lower);
+    add(capitalised);
+    const std::size_t n = std::strlen(value_name);
+    if (n == 6 && std::strncmp(value_name, "CDB_", 4) == 0 && hexDigit(value_name[4]) >= 0 &&
+        hexDigit(value_name[5]) >= 0) {
+        const std::string digits(value_name + 4);
+        const std::string lower_digits = lower.substr(4);
+        add("cdb_" + digits);
+        add("CDB_" + lower_digits);
+        if (digits[0] == '0') {
+            add("CDB_" + digits.substr(1));
+            add("CDB_" + lower_digits.substr(1));
+        }
+    }
+    return out;
+}
+
+}  // namespace scsi_timeouts_tool
