@@ -177,6 +177,10 @@ bool save(const char* given_path, const std::function<std::string(const std::str
     if (file.get() < 0) {
         return failed("save", path, std::strerror(errno));
     }
+    // A link to no file yet: the lock has just made its target, which is replaced where it lives.
+    if (path == given_path && ::realpath(given_path, resolved) != nullptr) {
+        path = resolved;
+    }
     if (const char* kind = notRegular(st)) {  // swapped in since the look above
         return isNullDevice(st) || refused("save", path, kind);
     }

@@ -113,7 +113,7 @@ guest)
     extras=$(cmake --build "$work" --target help | grep -E '_test|bench|scsi_timeouts_table') &&
         fail "targets the parent did not ask for: $(echo $extras)"
     cmake --build "$work"
-    # The library's internal header is out of the parent's reach: it fails for that, not another reason.
+    # The library's internal header is out of the parent's reach, and that is why this fails.
     cmake --build "$work" --target parent_private >"$work/private.log" 2>&1 &&
         fail "a parent build compiled with the library's internal header"
     grep -Eq "QrScsiTimeoutsModule\.h.*(No such file|not found)" "$work/private.log" ||
