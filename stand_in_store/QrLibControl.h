@@ -44,6 +44,12 @@ void reportCopiedSize(bool on = true);
 // Off by default. getString fills the whole buffer, without a NUL, when the text does not fit;
 // by default it cuts the text one character shorter and ends it with a NUL.
 void omitNulWhenCut(bool on = true);
+// Off by default. getString copies a text that fits without a NUL after it, leaving the rest of
+// the buffer as it was.
+void omitNulWhenShort(bool on = true);
+// getString returns `found` for a value that exists (default 1): the platform promises only
+// non-zero. 0 would mean "not found" and is taken as 1.
+void foundReturns(int found);
 // Off by default. setString logs the call and returns 1, but stores nothing: a write that does
 // not stick.
 void dropWrites(bool on = true);

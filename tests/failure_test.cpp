@@ -1,11 +1,12 @@
 // A store that throws during the first load: the exception reaches the caller, no store object
-// is left alive, and the next call loads again from the start.
+// is left alive, and the next call loads again from the start. Each row in a process of its own.
 #include <gtest/gtest.h>
 
 #include <QrScsiTimeouts.h>
 
 #include <stdexcept>
 
+#include "fresh_process.h"
 #include "store_helpers.h"
 
 namespace {
@@ -33,29 +34,31 @@ const Failure failures[] = {
 class FailedLoad : public ::testing::TestWithParam<Failure> {};
 
 TEST_P(FailedLoad, ReachesCallerAndNextCallLoadsAgain) {
-    const Failure& f = GetParam();
-    st::reset();
-    installProbe();
-    if (f.default_text != nullptr) {
-        st::seed("ScsiTimeouts", "DEFAULT", f.default_text);
-    }
-    st::failConstruction(f.construction_failures);
-    st::failStoreCall(f.failing_call);
+    inFreshProcess([&] {
+        const Failure& f = GetParam();
+        st::reset();
+        installProbe();
+        if (f.default_text != nullptr) {
+            st::seed("ScsiTimeouts", "DEFAULT", f.default_text);
+        }
+        st::failConstruction(f.construction_failures);
+        st::failStoreCall(f.failing_call);
 
-    EXPECT_THROW(getScsiTimeout(0x12), std::runtime_error);
-    EXPECT_EQ(st::liveObjects(), 0);
-    EXPECT_EQ(st::constructions(), f.construction_failures > 0 ? 0 : 1);
-    const std::size_t reads_before = reads();
+        EXPECT_THROW(getScsiTimeout(0x12), std::runtime_error);
+        EXPECT_EQ(st::liveObjects(), 0);
+        EXPECT_EQ(st::constructions(), f.construction_failures > 0 ? 0 : 1);
+        const std::size_t reads_before = reads();
 
-    // Still unloaded: the retry reads everything again and sees the registry as it is now.
-    st::seed("ScsiTimeouts", "INQUIRY", "77");
-    EXPECT_EQ(getScsiTimeout(0x12), 77);
-    EXPECT_EQ(getScsiTimeout(0x00), 120);
-    EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), "*120*");
-    EXPECT_EQ(reads() - reads_before, 274u);
-    EXPECT_EQ(st::liveObjects(), 0);
-    // The probe is made again only when the first one did not return.
-    EXPECT_EQ(probes(), f.failing_call == 2 ? 2u : 1u);
+        // Still unloaded: the retry reads everything again and sees the registry as it is now.
+        st::seed("ScsiTimeouts", "INQUIRY", "77");
+        EXPECT_EQ(getScsiTimeout(0x12), 77);
+        EXPECT_EQ(getScsiTimeout(0x00), 120);
+        EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), "*120*");
+        EXPECT_EQ(reads() - reads_before, 274u);
+        EXPECT_EQ(st::liveObjects(), 0);
+        // The probe is made again only when the first one did not return.
+        EXPECT_EQ(probes(), f.failing_call == 2 ? 2u : 1u);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(StoreThrows, FailedLoad, ::testing::ValuesIn(failures),

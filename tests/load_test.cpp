@@ -1,5 +1,5 @@
 // The one-time load: which values it reads, in what order, what it writes, and the table it
-// builds. Every TEST runs in a fresh process, so each one sees the first load.
+// builds. Each TEST runs its body in a process of its own, so each one sees the first load.
 #include <gtest/gtest.h>
 
 #include <QrScsiTimeouts.h>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fresh_process.h"
 #include "store_helpers.h"
 
 namespace {
@@ -64,99 +65,115 @@ class Load : public ::testing::Test {
 };
 
 TEST_F(Load, EmptyRegistryWithProbeReadsInOrderAndWritesOnlyMarkers) {
-    installProbe();
-    expectDefaultTable(120);
+    inFreshProcess([&] {
+        installProbe();
+        expectDefaultTable(120);
 
-    std::vector<std::string> names = {"DEFAULT"};
-    for (int i = 0; i < 256; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "CDB_%02X", i);
-        names.push_back(name);
-    }
-    for (const Command& c : commands) {
-        names.push_back(c.name);
-    }
-    const auto read = callsOf(st::StoreCall::Get, "ScsiTimeouts");
-    ASSERT_EQ(read.size(), 274u);
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        EXPECT_EQ(read[i].name, names[i]);
-        EXPECT_EQ(read[i].size, 128);
-    }
+        std::vector<std::string> names = {"DEFAULT"};
+        for (int i = 0; i < 256; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "CDB_%02X", i);
+            names.push_back(name);
+        }
+        for (const Command& c : commands) {
+            names.push_back(c.name);
+        }
+        const auto read = callsOf(st::StoreCall::Get, "ScsiTimeouts");
+        ASSERT_EQ(read.size(), 274u);
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].name, names[i]);
+            EXPECT_EQ(read[i].size, 128);
+        }
 
-    // The probe comes once, with the first rewrite (DEFAULT's), and with the same size.
-    const auto all = st::calls();
-    ASSERT_GE(all.size(), 2u);
-    EXPECT_EQ(all[1].key + "/" + all[1].name, "Base/vARURAROD");
-    EXPECT_EQ(all[1].size, 128);
-    EXPECT_EQ(probes(), 1u);
+        // The probe comes once, with the first rewrite (DEFAULT's), and with the same size.
+        const auto all = st::calls();
+        ASSERT_GE(all.size(), 2u);
+        EXPECT_EQ(all[1].key + "/" + all[1].name, "Base/vARURAROD");
+        EXPECT_EQ(all[1].size, 128);
+        EXPECT_EQ(probes(), 1u);
 
-    const auto written = callsOf(st::StoreCall::Set, "ScsiTimeouts");
-    ASSERT_EQ(written.size(), 18u);
-    EXPECT_EQ(written[0].name, "DEFAULT");
-    EXPECT_EQ(written[0].text, "*120*");
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        EXPECT_EQ(written[i + 1].name, commands[i].name);
-        EXPECT_EQ(written[i + 1].text, marker(commands[i].timeout));
-        EXPECT_EQ(written[i + 1].size, 128);
-        EXPECT_EQ(st::value("ScsiTimeouts", commands[i].name), marker(commands[i].timeout));
-    }
-    EXPECT_EQ(st::value("ScsiTimeouts", "CDB_00"), std::nullopt);
-    EXPECT_EQ(st::value("ScsiTimeouts", "CDB_FF"), std::nullopt);
+        const auto written = callsOf(st::StoreCall::Set, "ScsiTimeouts");
+        ASSERT_EQ(written.size(), 18u);
+        EXPECT_EQ(written[0].name, "DEFAULT");
+        EXPECT_EQ(written[0].text, "*120*");
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            EXPECT_EQ(written[i + 1].name, commands[i].name);
+            EXPECT_EQ(written[i + 1].text, marker(commands[i].timeout));
+            EXPECT_EQ(written[i + 1].size, 128);
+            EXPECT_EQ(st::value("ScsiTimeouts", commands[i].name), marker(commands[i].timeout));
+        }
+        EXPECT_EQ(st::value("ScsiTimeouts", "CDB_00"), std::nullopt);
+        EXPECT_EQ(st::value("ScsiTimeouts", "CDB_FF"), std::nullopt);
+    });
 }
 
 TEST_F(Load, EmptyRegistryWithoutProbeLeavesRegistryUntouched) {
-    expectDefaultTable(120);
-    EXPECT_EQ(reads(), 274u);
-    EXPECT_EQ(probes(), 1u);
-    EXPECT_EQ(writes(), 0u);
-    EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), std::nullopt);
+    inFreshProcess([&] {
+        expectDefaultTable(120);
+        EXPECT_EQ(reads(), 274u);
+        EXPECT_EQ(probes(), 1u);
+        EXPECT_EQ(writes(), 0u);
+        EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), std::nullopt);
+    });
 }
 
 TEST_F(Load, NoProbeWhenEveryValueIsCurrent) {
-    installProbe();
-    st::seed("ScsiTimeouts", "DEFAULT", "300");
-    for (const Command& c : commands) {
-        st::seed("ScsiTimeouts", c.name, marker(c.timeout));
-    }
-    st::seed("ScsiTimeouts", "CDB_40", "banana");  // per-code values never trigger a rewrite
-    expectDefaultTable(300);
-    EXPECT_EQ(probes(), 0u);
-    EXPECT_EQ(writes(), 0u);
+    inFreshProcess([&] {
+        installProbe();
+        st::seed("ScsiTimeouts", "DEFAULT", "300");
+        for (const Command& c : commands) {
+            st::seed("ScsiTimeouts", c.name, marker(c.timeout));
+        }
+        st::seed("ScsiTimeouts", "CDB_40", "banana");  // per-code values never trigger a rewrite
+        expectDefaultTable(300);
+        EXPECT_EQ(probes(), 0u);
+        EXPECT_EQ(writes(), 0u);
+    });
 }
 
 TEST_F(Load, PerCodeValuesAndDefaultFillTheTable) {
-    st::seed("ScsiTimeouts", "DEFAULT", "300");
-    st::seed("ScsiTimeouts", "CDB_05", "30");
-    st::seed("ScsiTimeouts", "CDB_06", "0");
-    st::seed("ScsiTimeouts", "CDB_12", "30");  // INQUIRY's own value wins over it
-    st::seed("ScsiTimeouts", "CDB_13", "30");
-    st::seed("ScsiTimeouts", "VERIFY", "45");
-    EXPECT_EQ(getScsiTimeout(0x05), 30);
-    EXPECT_EQ(getScsiTimeout(0x06), 1);
-    EXPECT_EQ(getScsiTimeout(0x12), 60);
-    EXPECT_EQ(getScsiTimeout(0x13), 45);
-    EXPECT_EQ(getScsiTimeout(0x00), 300);
-    EXPECT_EQ(getScsiTimeout(0xFF), 300);
+    inFreshProcess([&] {
+        st::seed("ScsiTimeouts", "DEFAULT", "300");
+        st::seed("ScsiTimeouts", "CDB_05", "30");
+        st::seed("ScsiTimeouts", "CDB_06", "0");
+        st::seed("ScsiTimeouts", "CDB_12", "30");  // INQUIRY's own value wins over it
+        st::seed("ScsiTimeouts", "CDB_13", "30");
+        st::seed("ScsiTimeouts", "VERIFY", "45");
+        EXPECT_EQ(getScsiTimeout(0x05), 30);
+        EXPECT_EQ(getScsiTimeout(0x06), 1);
+        EXPECT_EQ(getScsiTimeout(0x12), 60);
+        EXPECT_EQ(getScsiTimeout(0x13), 45);
+        EXPECT_EQ(getScsiTimeout(0x00), 300);
+        EXPECT_EQ(getScsiTimeout(0xFF), 300);
+    });
 }
 
 TEST_F(Load, OneRequestThenLaterChangesAreNotSeen) {
-    installProbe();
-    st::seed("ScsiTimeouts", "REWIND", "900");
-    EXPECT_EQ(getScsiTimeout(0x01), 900);
-    EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "900");
-    EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), "*120*");
-    EXPECT_EQ(st::value("ScsiTimeouts", "INQUIRY"), "*60*");
-    EXPECT_EQ(st::value("ScsiTimeouts", "MODE_SENSE"), "*2940*");
-    EXPECT_EQ(writes(), 17u);
+    inFreshProcess([&] {
+        installProbe();
+        st::seed("ScsiTimeouts", "REWIND", "900");
+        st::seed("ScsiTimeouts", "LOAD", "0");    // bounded, and repaired to its marker
+        st::seed("ScsiTimeouts", "CDB_05", "0");  // bounded, never written
+        EXPECT_EQ(getScsiTimeout(0x01), 900);
+        EXPECT_EQ(getScsiTimeout(0x1B), 1);
+        EXPECT_EQ(getScsiTimeout(0x05), 1);
+        EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "900");
+        EXPECT_EQ(st::value("ScsiTimeouts", "LOAD"), "*900*");
+        EXPECT_EQ(st::value("ScsiTimeouts", "CDB_05"), "0");
+        EXPECT_EQ(st::value("ScsiTimeouts", "DEFAULT"), "*120*");
+        EXPECT_EQ(st::value("ScsiTimeouts", "INQUIRY"), "*60*");
+        EXPECT_EQ(st::value("ScsiTimeouts", "MODE_SENSE"), "*2940*");
+        EXPECT_EQ(writes(), 17u);
 
-    const std::size_t calls = st::calls().size();
-    st::seed("ScsiTimeouts", "INQUIRY", "5");
-    st::seed("ScsiTimeouts", "REWIND", "7");
-    EXPECT_EQ(getScsiTimeout(0x12), 60);
-    EXPECT_EQ(getScsiTimeout(0x01), 900);
-    EXPECT_EQ(st::calls().size(), calls);
-    EXPECT_EQ(st::constructions(), 1);
-    EXPECT_EQ(st::liveObjects(), 0);
+        const std::size_t calls = st::calls().size();
+        st::seed("ScsiTimeouts", "INQUIRY", "5");
+        st::seed("ScsiTimeouts", "REWIND", "7");
+        EXPECT_EQ(getScsiTimeout(0x12), 60);
+        EXPECT_EQ(getScsiTimeout(0x01), 900);
+        EXPECT_EQ(st::calls().size(), calls);
+        EXPECT_EQ(st::constructions(), 1);
+        EXPECT_EQ(st::liveObjects(), 0);
+    });
 }
 
 }  // namespace

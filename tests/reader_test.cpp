@@ -1,23 +1,30 @@
-// How one stored text becomes a timeout, and when it is repaired. Each row runs in a fresh
-// process, once as the value of a named command (INQUIRY, default 60) and once as a per-code
-// value (CDB_05, default -1, so the table falls back to DEFAULT).
+// How one stored text becomes a timeout. Each row's text is read from the stand-in store as the
+// library reads it, under each way a store may fill the buffer, and then given to the load as
+// the value of a named command (INQUIRY, default 60) and of a per-code value (CDB_05, no default,
+// so the table falls back to DEFAULT). None of this is process-wide state, so the rows share one
+// process; the rewrites themselves, and the install probe, are load_test's.
 #include <gtest/gtest.h>
 
-#include <QrScsiTimeouts.h>
+#include <QrPlatformInfo.h>
+#include <QrScsiTimeoutsModule.h>
 
+#include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "store_helpers.h"
 
 namespace {
 
+namespace qst = qr_scsi_timeouts;
+
 struct Row {
     const char* label;
     std::optional<std::string> text;  // nullopt: no value stored
     int32_t named;                    // result with default 60
     bool rewritten;                   // to "*60*"; a per-code value is never rewritten
-    int32_t per_code;                 // result with default -1
+    int32_t per_code;                 // result with no default; -1: DEFAULT's
 };
 
 const std::string long_text = std::string(126, ' ') + "60";  // only the first 127 count: " ...6"
@@ -61,45 +68,88 @@ const Row rows[] = {
     {"Over127Characters", long_text, 6, false, 6},
 };
 
-// The store behaves as real ones may: it reports the length it copied through the size, and a
-// text that does not fit fills the buffer without a terminator.
-class Reader : public ::testing::TestWithParam<Row> {
-  protected:
-    void SetUp() override {
-        st::reset();
-        st::reportCopiedSize();
-        st::omitNulWhenCut();
-        installProbe();
-    }
+// Stores as real ones may be: the platform promises a NUL-terminated text and a non-zero "found",
+// and no more.
+struct Store {
+    const char* label;
+    void (*set)();
 };
 
-TEST_P(Reader, NamedCommand) {
-    const Row& row = GetParam();
-    st::seed("ScsiTimeouts", "DEFAULT", "*3000*");  // found and stale: the probe follows a read
-    if (row.text) {
-        st::seed("ScsiTimeouts", "INQUIRY", *row.text);
+const Store stores[] = {
+    {"as promised", [] {}},
+    {"copied size, no NUL, found as 2",
+     [] {
+         st::reportCopiedSize();
+         st::omitNulWhenCut();
+         st::omitNulWhenShort();
+         st::foundReturns(2);
+     }},
+    {"no NUL after a short text, found as -1",
+     [] {
+         st::omitNulWhenShort();
+         st::foundReturns(-1);
+     }},
+};
+
+constexpr int32_t stored_default = 4321;  // DEFAULT's, so that the fallback is recognisable
+
+// The load's reader, fed the text that was read: DEFAULT gives stored_default, INQUIRY and
+// CDB_05 are decided from the text with what the load passes, every other value is absent.
+struct FakeReader {
+    const char* text;  // nullptr: not found
+    std::set<std::string> rewrites;
+};
+
+int32_t readFake(void* context, QrPlatformInfo& /*info*/, const char* name, qst::Bounds bounds,
+                 int32_t def) {
+    FakeReader& r = *static_cast<FakeReader*>(context);
+    if (std::strcmp(name, "DEFAULT") == 0) {
+        return stored_default;
     }
-    EXPECT_EQ(getScsiTimeout(0x12), row.named);
-    EXPECT_EQ(st::value("ScsiTimeouts", "INQUIRY"), row.rewritten ? "*60*" : row.text);
-    for (const st::StoreCall& c : st::calls()) {
-        EXPECT_EQ(c.size, 128) << c.key << "/" << c.name;
+    const bool ours = std::strcmp(name, "INQUIRY") == 0 || std::strcmp(name, "CDB_05") == 0;
+    const qst::Decision d = qst::decideTimeout(ours ? r.text : nullptr, bounds, def);
+    if (ours && d.rewrite) {
+        r.rewrites.insert(name);
+    }
+    return d.timeout;
+}
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.label;
+}
+
+class StoredText : public ::testing::TestWithParam<Row> {};
+
+TEST_P(StoredText, IsReadAndDecided) {
+    const Row& row = GetParam();
+    for (const Store& store : stores) {
+        SCOPED_TRACE(store.label);
+        st::reset();
+        store.set();
+        st::seed("ScsiTimeouts", "LAST", "86400");
+        if (row.text) {
+            st::seed("ScsiTimeouts", "INQUIRY", *row.text);
+        }
+        QrPlatformInfo info;
+        char buffer[qst::value_size];
+        qst::readValue(info, qst::key_name, "LAST", buffer);  // what the buffer held before
+        const bool found = qst::readValue(info, qst::key_name, "INQUIRY", buffer);
+        EXPECT_EQ(found, row.text.has_value());
+        for (const st::StoreCall& c : st::calls()) {
+            EXPECT_EQ(c.size, qst::value_size) << c.name;
+        }
+
+        FakeReader reader{found ? buffer : nullptr, {}};
+        int32_t table[256];
+        qst::loadTable(info, qst::ValueReader{readFake, &reader}, table, nullptr);
+        EXPECT_EQ(table[0x12], row.named);
+        EXPECT_EQ(table[0x05], row.per_code > 0 ? row.per_code : stored_default);
+        EXPECT_EQ(reader.rewrites,
+                  row.rewritten ? std::set<std::string>{"INQUIRY"} : std::set<std::string>{});
     }
 }
 
-TEST_P(Reader, PerCodeValue) {
-    const Row& row = GetParam();
-    st::seed("ScsiTimeouts", "DEFAULT", "4321");  // makes the fallback recognisable
-    if (row.text) {
-        st::seed("ScsiTimeouts", "CDB_05", *row.text);
-    }
-    EXPECT_EQ(getScsiTimeout(0x05), row.per_code > 0 ? row.per_code : 4321);
-    EXPECT_EQ(st::value("ScsiTimeouts", "CDB_05"), row.text);
-    for (const st::StoreCall& c : callsOf(st::StoreCall::Set, "ScsiTimeouts")) {
-        EXPECT_NE(c.name, "CDB_05");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(StoredText, Reader, ::testing::ValuesIn(rows),
+INSTANTIATE_TEST_SUITE_P(Reader, StoredText, ::testing::ValuesIn(rows),
                          [](const ::testing::TestParamInfo<Row>& info) {
                              return std::string(info.param.label);
                          });

@@ -114,6 +114,11 @@ guest)
     extras=$(cmake --build "$work" --target help | grep -E '_test|bench|scsi_timeouts_table') &&
         fail "targets the parent did not ask for: ${extras//$'\n'/ }"
     cmake --build "$work"
+    # The library's internal header is out of the parent's reach, and that is why this fails.
+    cmake --build "$work" --target parent_private >"$work/private.log" 2>&1 &&
+        fail "a parent build compiled with the library's internal header"
+    grep -Eq "QrScsiTimeoutsModule\.h.*(No such file|not found)" "$work/private.log" ||
+        fail "the internal header's build failed otherwise: $(tail -5 "$work/private.log")"
     cmake --install "$work" --prefix "$work/installed" >/dev/null
     [[ -z $(find "$work/installed" -type f 2>/dev/null) ]] || fail "a guest installed files unasked"
     run "$work/parent"

@@ -1,0 +1,133 @@
+#include "IniText.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace qrlib_stand_in::ini {
+
+Text split(const std::string& content) {
+    Text text;
+    std::size_t pos = 0;
+    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text.bom = content.substr(0, 3);
+        pos = 3;
+    }
+    text.lines.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) +
+                       1);
+    while (pos < content.size()) {
+        const std::size_t nl = std::min(content.find('\n', pos), content.size());
+        Line line{content.substr(pos, nl - pos), nl < content.size() ? "\n" : ""};
+        if (!line.end.empty() && !line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
+            line.end = "\r\n";
+        }
+        text.lines.push_back(std::move(line));
+        pos = nl + 1;
+    }
+    return text;
+}
+
+std::string join(const Text& text) {
+    std::string out = text.bom;
+    for (const Line& line : text.lines) {
+        out.append(line.text).append(line.end);
+    }
+    return out;
+}
+
+namespace {
+
+std::string trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+Entry meaningOf(const std::string& text) {
+    const std::string line = trim(text);
+    if (line.empty() || line[0] == '#' || line[0] == ';') {
+        return {Entry::Blank, {}, 0, {}, ""};
+    }
+    if (line[0] == '[') {
+        const std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
+        if (name.empty()) {
+            return {Entry::Unreadable, {}, 0, {}, "not a [section] or name=value"};
+        }
+        return {Entry::Section, name, 0, {}, ""};
+    }
+    const std::size_t eq = text.find('=');
+    const std::string name = trim(text.substr(0, eq));
+    if (eq == std::string::npos || name.empty()) {
+        return {Entry::Unreadable, {}, 0, {}, "not a [section] or name=value"};
+    }
+    return {Entry::Value, name, eq, {}, ""};
+}
+
+}  // namespace
+
+std::vector<Entry> readEntries(const Text& text) {
+    std::vector<Entry> entries;
+    entries.reserve(text.lines.size());
+    std::string section;
+    for (const Line& line : text.lines) {
+        Entry e = meaningOf(line.text);
+        if (e.kind == Entry::Section) {
+            section = e.name;
+        } else if (e.kind == Entry::Value && section.empty()) {
+            e = {Entry::Unreadable, {}, 0, {}, "a value before any [section]"};
+        }
+        e.section = section;
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+Values valuesOf(const Text& text, const std::vector<Entry>& entries) {
+    Values values;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].kind == Entry::Value) {
+            values[entries[i].section][entries[i].name] =
+                text.lines[i].text.substr(entries[i].eq + 1);
+        }
+    }
+    return values;
+}
+
+void setValue(Text& text, const std::vector<Entry>& entries, const std::string& key,
+              const std::string& name, const std::string& value) {
+    std::size_t found = std::string::npos;
+    std::size_t after = std::string::npos;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        if (e.section == key && (e.kind == Entry::Section || e.kind == Entry::Value)) {
+            after = i;
+            found = e.kind == Entry::Value && e.name == name ? i : found;
+        }
+    }
+    if (found != std::string::npos) {
+        Line& line = text.lines[found];
+        line.text = line.text.substr(0, entries[found].eq + 1) + value;
+        return;
+    }
+    std::string end = "\n";
+    for (const Line& line : text.lines) {
+        if (!line.end.empty()) {
+            end = line.end;
+            break;
+        }
+    }
+    std::vector<Line> added = {{name + "=" + value, end}};
+    if (after == std::string::npos) {
+        added.insert(added.begin(), {"[" + key + "]", end});
+        after = text.lines.size() - 1;  // wraps to npos on an empty file: inserts at the start
+    }
+    if (after != std::string::npos && text.lines[after].end.empty()) {
+        text.lines[after].end = end;
+    }
+    text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(after + 1), added.begin(),
+                      added.end());
+}
+
+}  // namespace qrlib_stand_in::ini

@@ -1,0 +1,34 @@
+// Runs a test body in a child process of its own, so that it meets the library's one-time load
+// afresh: the load is process-wide, and a test binary runs all its tests in one process. The
+// child's failures are printed as they happen, by its copy of the test's printer; the test fails
+// in the parent when the child had any, threw, hung past `timeout_seconds`, or died.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+template <typename Body>
+void inFreshProcess(Body&& body, unsigned timeout_seconds = 60) {
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0) << "fork failed";
+    if (pid == 0) {
+        ::alarm(timeout_seconds);
+        body();  // an exception ends the child by std::terminate, which says what it was
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFSIGNALED(status)) {
+        ADD_FAILURE() << "the test's process died of signal " << WTERMSIG(status)
+                      << (WTERMSIG(status) == SIGALRM ? " (it hung)" : "");
+    } else {
+        const int exit_status = WEXITSTATUS(status);
+        EXPECT_EQ(exit_status, 0) << "the test's process failed (see above)";
+    }
+}
