@@ -1,4 +1,5 @@
 // The plain-text views: columns for people, every stored text quoted so that white space shows.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ostream>
@@ -11,13 +12,18 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
+// As long as the text needs: a quoted value alone may take four characters per stored byte.
 // NOLINTNEXTLINE(cert-dcl50-cpp): the format attribute has the compiler check every call's types
 [[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
-    char line[512];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(line, sizeof line, fmt, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, fmt, args);
     va_end(args);
+    std::string line(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    std::vsnprintf(line.data(), line.size() + 1, fmt, again);
+    va_end(again);
     return line;
 }
 

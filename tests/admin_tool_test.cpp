@@ -426,6 +426,16 @@ REWIND                                      1800  *1800*     "soon"  (not a numb
 0x2B        120  DEFAULT                                  "*120*"     LOCATE(10) / POSITION TO ELEMENT
 0xFF        120  DEFAULT                                  "*120*"
 )");
+
+    // The longest stored text, every byte escaped, is shown whole, and the command after it.
+    st::seed("ScsiTimeouts", "INQUIRY", std::string(qr_scsi_timeouts::value_size - 1, '\xE9'));
+    std::string escaped;
+    for (int i = 0; i < qr_scsi_timeouts::value_size - 1; ++i) {
+        escaped += "\\xE9";
+    }
+    EXPECT_EQ(
+        lines(runWithOutput({"show", "0x12"}).out).back(),
+        "0x12         60  INQUIRY                                  \"" + escaped + "\"  INQUIRY");
 }
 
 // Stored bytes and whether they are well-formed UTF-8: a JSON string then, an array of the
