@@ -124,6 +124,9 @@ TEST(AdminToolNames, RefusalsSayWhy) {
     } rows[] = {
         {"CDB_12", "INQUIRY decides 0x12"},
         {"010", "write 10 for decimal, or 0x08"},
+        {"000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+         "000000000000000000000000000000000000000000000000000000000000000000000000000000000010",
+         "write 10 for decimal, or 0x08"},
         {"Read attributes", "close matches: READ ATTRIBUTE (CDB_8C)"},
         {"locate", "LOCATE(10) (CDB_2B), LOCATE(16) (CDB_92)"},
         {"300", "not an operation code"},
