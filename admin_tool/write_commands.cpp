@@ -56,6 +56,7 @@ std::string readRequest(const Arguments& args, WriteRequest& req) {
     return "";
 }
 
+// Every name resolves to one of the values the load reads.
 const ValueReport& valueOf(const RegistryReport& report, const ValueName& name) {
     const auto* v =
         std::find_if(std::begin(report.values), std::end(report.values),
