@@ -45,61 +45,100 @@ Duration refused(DurationError error) {
     return {error, 0};
 }
 
-}  // namespace
+constexpr std::size_t unit_count = sizeof units / sizeof units[0];
 
-Duration parseDuration(const char* text) {
+// The index in units of a unit letter; unit_count for none.
+std::size_t unitIndex(char letter) {
+    std::size_t u = 0;
+    while (u < unit_count && units[u].letter != letter) {
+        ++u;
+    }
+    return u;
+}
+
+// Traps anywhere in the text: white space, and a hexadecimal prefix.
+DurationError wholeTextTrap(const char* text) {
     for (const char* p = text; *p != 0; ++p) {
         if (std::isspace(static_cast<unsigned char>(*p)) != 0) {
-            return refused(DurationError::WhiteSpace);
+            return DurationError::WhiteSpace;
         }
     }
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        return refused(DurationError::NotDecimal);
+        return DurationError::NotDecimal;
+    }
+    return DurationError::None;
+}
+
+// Where a group's number should start.
+DurationError groupStartTrap(char c) {
+    if (c == '+' || c == '-') {
+        return DurationError::Sign;
+    }
+    if (!isDigit(c)) {
+        return isAlpha(c) || c == 0 ? DurationError::NoNumber : DurationError::OtherText;
+    }
+    return DurationError::None;
+}
+
+// What follows a group's number, where its unit letter should stand.
+DurationError unitTrap(const char* p) {
+    if (*p == ',' || *p == '.' || *p == '_' || *p == '\'') {
+        return DurationError::GroupingOrDecimal;
+    }
+    if ((*p == 'e' || *p == 'E') &&
+        (isDigit(p[1]) || ((p[1] == '+' || p[1] == '-') && isDigit(p[2])))) {
+        return DurationError::Exponent;
+    }
+    if (*p == '+' || *p == '-') {
+        return DurationError::Sign;
+    }
+    if (!isAlpha(*p)) {
+        return DurationError::OtherText;
+    }
+    if (isAlpha(p[1])) {
+        return DurationError::UnknownUnit;  // "min", "sec", "hours"
+    }
+    return DurationError::None;
+}
+
+// The digits at p, saturated; p ends past them.
+int64_t readNumber(const char*& p) {
+    int64_t number = 0;
+    while (isDigit(*p)) {
+        number = saturate(number * 10 + (*p++ - '0'));
+    }
+    return number;
+}
+
+}  // namespace
+
+Duration parseDuration(const char* text) {
+    const DurationError trap = wholeTextTrap(text);
+    if (trap != DurationError::None) {
+        return refused(trap);
     }
     int64_t total = 0;
     std::size_t next_unit = 0;  // index into units of the smallest unit still allowed
-    bool grouped = false;
     const char* p = text;
     do {
-        if (*p == '+' || *p == '-') {
-            return refused(DurationError::Sign);
+        const DurationError start = groupStartTrap(*p);
+        if (start != DurationError::None) {
+            return refused(start);
         }
-        if (!isDigit(*p)) {
-            return refused(isAlpha(*p) || *p == 0 ? DurationError::NoNumber
-                                                  : DurationError::OtherText);
-        }
-        int64_t number = 0;
-        while (isDigit(*p)) {
-            number = saturate(number * 10 + (*p++ - '0'));
-        }
+        const int64_t number = readNumber(p);
         if (*p == 0) {
-            if (grouped) {
-                return refused(DurationError::MissingUnit);
+            if (next_unit > 0) {
+                return refused(DurationError::MissingUnit);  // "1h30"
             }
             total = number;
             break;
         }
-        if (*p == ',' || *p == '.' || *p == '_' || *p == '\'') {
-            return refused(DurationError::GroupingOrDecimal);
+        const DurationError unit = unitTrap(p);
+        if (unit != DurationError::None) {
+            return refused(unit);
         }
-        if ((*p == 'e' || *p == 'E') &&
-            (isDigit(p[1]) || ((p[1] == '+' || p[1] == '-') && isDigit(p[2])))) {
-            return refused(DurationError::Exponent);
-        }
-        if (*p == '+' || *p == '-') {
-            return refused(DurationError::Sign);
-        }
-        if (!isAlpha(*p)) {
-            return refused(DurationError::OtherText);
-        }
-        if (isAlpha(p[1])) {
-            return refused(DurationError::UnknownUnit);  // "min", "sec", "hours"
-        }
-        std::size_t u = 0;
-        while (u < sizeof units / sizeof units[0] && units[u].letter != *p) {
-            ++u;
-        }
-        if (u == sizeof units / sizeof units[0]) {
+        const std::size_t u = unitIndex(*p);
+        if (u == unit_count) {
             return refused(DurationError::UnknownUnit);
         }
         if (u < next_unit) {
@@ -107,7 +146,6 @@ Duration parseDuration(const char* text) {
         }
         next_unit = u + 1;
         total = saturate(total + saturate(number * units[u].seconds));
-        grouped = true;
         ++p;
     } while (*p != 0);
     if (total < qst::timeout_bounds.min) {
@@ -147,9 +185,9 @@ const char* durationErrorText(DurationError error) {
         case DurationError::AboveOneDay:
             return "above one day: the longest timeout is 86400 seconds (1d)";
         case DurationError::OtherText:
-            return "not a duration: give whole seconds (900) or groups like 1h30m";
+            break;
     }
-    return "not a duration";
+    return "not a duration: give whole seconds (900) or groups like 1h30m";
 }
 
 const char* storedUnit(const char* text) {

@@ -18,44 +18,55 @@ bool isDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+bool isSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
 // Looks at what follows the leading number, where the library stops reading.
-unsigned warningsFor(const ValueReport& v, bool install_entry) {
-    unsigned w = 0;
-    const qst::Decision& d = v.decision;
-    if (v.found && d.number_end > 0) {
-        const char* after = v.stored + d.number_end;
-        if (std::isspace(static_cast<unsigned char>(*after)) != 0) {
-            while (std::isspace(static_cast<unsigned char>(*after)) != 0) {
-                ++after;
-            }
-            if (isDigit(*after)) {
-                w |= DigitsAfterSpace;
-            }
-        } else if (*after == ',' || *after == '.') {
-            w |= GroupingOrDecimal;
-        } else if (*after == 'e' || *after == 'E') {
-            const char* exponent = after + 1;
-            if (*exponent == '+' || *exponent == '-') {
-                ++exponent;
-            }
-            if (isDigit(*exponent)) {
-                w |= Exponent;
-            }
+unsigned numberEndWarning(const char* after) {
+    if (isSpace(*after)) {
+        while (isSpace(*after)) {
+            ++after;
         }
+        return isDigit(*after) ? unsigned{DigitsAfterSpace} : 0u;
     }
-    if (v.found && storedUnit(v.stored) != nullptr) {
+    if (*after == ',' || *after == '.') {
+        return GroupingOrDecimal;
+    }
+    if (*after == 'e' || *after == 'E') {
+        const char* exponent = after + 1;
+        if (*exponent == '+' || *exponent == '-') {
+            ++exponent;
+        }
+        return isDigit(*exponent) ? unsigned{Exponent} : 0u;
+    }
+    return 0;
+}
+
+// A per-code value is never repaired. An empty one is how reset clears it: it reads as none.
+unsigned perCodeWarning(const ValueReport& v) {
+    const qst::Decision& d = v.decision;
+    if (v.def > 0 || d.verdict == qst::Verdict::Empty) {
+        return 0;
+    }
+    if (d.timeout <= 0) {
+        return PerCodeUnusable;
+    }
+    return d.verdict != qst::Verdict::Clean ? unsigned{PerCodeAsRead} : 0u;
+}
+
+unsigned warningsFor(const ValueReport& v, bool install_entry) {
+    if (!v.found) {
+        return 0;
+    }
+    const qst::Decision& d = v.decision;
+    unsigned w = d.number_end > 0 ? numberEndWarning(v.stored + d.number_end) : 0;
+    if (storedUnit(v.stored) != nullptr) {
         w |= UnitSuffix;
     }
-    // An empty per-code value is how reset clears one: it reads as none.
-    const bool per_code = v.found && v.def <= 0 && d.verdict != qst::Verdict::Empty;
-    if (per_code && d.timeout <= 0) {
-        w |= PerCodeUnusable;
-    } else if (per_code && d.verdict != qst::Verdict::Clean) {
-        w |= PerCodeAsRead;
-    }
-    // Nothing stored gives the default; anything else left unrepaired is worth a word ("0" is 1).
-    if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Absent &&
-        d.verdict != qst::Verdict::Empty) {
+    w |= perCodeWarning(v);
+    // An empty value gives the default; anything else left unrepaired is worth a word ("0" is 1).
+    if (d.rewrite && !install_entry && d.verdict != qst::Verdict::Empty) {
         w |= NotRepairedNoInstall;
     }
     return w;
@@ -123,9 +134,9 @@ const char* reasonText(qst::Verdict verdict) {
         case qst::Verdict::NotANumber:
             return "not a number";
         case qst::Verdict::TrailingText:
-            return "number followed by other text";
+            break;
     }
-    return "unknown";
+    return "number followed by other text";
 }
 
 const char* shownReason(const ValueReport& v) {
@@ -150,10 +161,10 @@ const char* warningText(Warning warning) {
         case NotRepairedNoInstall:
             return "not repaired: no install entry vARURAROD under Base";
         case UnitSuffix:
-            return "a unit after the number is not understood: the number counts as seconds; "
-                   "'scsi-timeouts set' understands units";
+            break;
     }
-    return "unknown";
+    return "a unit after the number is not understood: the number counts as seconds; "
+           "'scsi-timeouts set' understands units";
 }
 
 }  // namespace scsi_timeouts_tool

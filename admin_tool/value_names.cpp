@@ -295,10 +295,10 @@ std::string nameErrorText(const char* text, const ValueName& name) {
                   "\" is not an operation code (0 to 255, or 0x00 to 0xFF)";
             break;
         case NameError::OctalOrDecimal:
-            std::snprintf(buffer, sizeof buffer,
-                          "\"%s\" has a leading zero: write %d for decimal, or 0x%02X", text,
-                          name.opcode, static_cast<unsigned>(std::strtoul(text, nullptr, 8)));
-            out = buffer;
+            // The text as typed may be long: only the numbers go through the buffer.
+            std::snprintf(buffer, sizeof buffer, "write %d for decimal, or 0x%02X", name.opcode,
+                          static_cast<unsigned>(std::strtoul(text, nullptr, 8)));
+            out = "\"" + std::string(text) + "\" has a leading zero: " + buffer;
             break;
         case NameError::NamedDecides:
             std::snprintf(buffer, sizeof buffer,

@@ -5,6 +5,7 @@
 #include <scsi_commands.h>
 #include <value_names.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -80,6 +81,7 @@ const NameRow name_rows[] = {
     {"read(12)", NameError::Unknown, "", -1, "READ(16)=CDB_88|READ=READ"},
     {"xyzzy", NameError::Unknown, "", -1, ""},
     {"0x", NameError::Unknown, "", -1, ""},
+    {"CDB_1G", NameError::Unknown, "", -1, ""},
 };
 
 TEST(AdminToolNames, ResolvesEachFormAndRefusesTheRest) {
@@ -92,6 +94,11 @@ TEST(AdminToolNames, ResolvesEachFormAndRefusesTheRest) {
         EXPECT_EQ(tool::nameErrorText(row.text, v).empty(), row.error == NameError::None)
             << row.text;
     }
+    // As long as one argument may be: refused at once, not compared with every name (minutes).
+    const std::string long_text(std::size_t{128} * 1024, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tool::resolveName(long_text.c_str()).error, NameError::Unknown);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(AdminToolNames, EveryListedNameMeansTheValueThatDecidesItsCode) {
@@ -117,6 +124,9 @@ TEST(AdminToolNames, RefusalsSayWhy) {
     } rows[] = {
         {"CDB_12", "INQUIRY decides 0x12"},
         {"010", "write 10 for decimal, or 0x08"},
+        {"000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+         "000000000000000000000000000000000000000000000000000000000000000000000000000000000010",
+         "write 10 for decimal, or 0x08"},
         {"Read attributes", "close matches: READ ATTRIBUTE (CDB_8C)"},
         {"locate", "LOCATE(10) (CDB_2B), LOCATE(16) (CDB_92)"},
         {"300", "not an operation code"},
@@ -208,6 +218,7 @@ const DurationRow duration_rows[] = {
     {"+900", DurationError::Sign, 0, "sign"},
     {"-5", DurationError::Sign, 0, "sign"},
     {"1h-5m", DurationError::Sign, 0, "sign"},
+    {"5-3", DurationError::Sign, 0, "sign"},
     {"0", DurationError::Zero, 0, "zero"},
     {"00s", DurationError::Zero, 0, "zero"},
     {"86401", DurationError::AboveOneDay, 0, "above one day"},

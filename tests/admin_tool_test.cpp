@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QrPlatformInfo.h>
+#include <command_line.h>
 #include <scsi_timeouts_tool.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,15 +28,20 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runWithOutput(std::vector<std::string> args) {
+int runInto(std::ostream& out, std::ostream& err, std::vector<std::string> args) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
+    return tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+}
+
+Outcome runWithOutput(std::vector<std::string> args) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int status = runInto(out, err, std::move(args));
     return {status, out.str(), err.str()};
 }
 
@@ -214,7 +224,7 @@ TEST_P(ExitStatus, AndNoWrite) {
 }
 
 // set and reset over a registry of current markers and the install entry, with one value seeded.
-enum class Fault { None, DropWrites, ThrowOnWrite };
+enum class Fault { None, DropWrites, ThrowOnWrite, ThrowOnReadBack, StoreRefuses };
 
 struct Write {
     const char* label;
@@ -224,7 +234,7 @@ struct Write {
     int status;
     const char* after;  // nullptr: absent
     std::size_t writes;
-    const char* out;  // the report line, or its start
+    const char* out;  // the report line; on failure, what the message says, or ""
     Fault fault = Fault::None;
 };
 
@@ -249,8 +259,10 @@ const Write writes_table[] = {
     {"SetNoNumber", {"set", "REWIND", "m"}, "REWIND", "900", 2, "900", 0, ""},
     {"SetUnknownName", {"set", "REWND", "900"}, "REWIND", "900", 2, "900", 0, ""},
     {"SetPerCodeOfANamedCommand", {"set", "CDB_01", "900"}, "CDB_01", nullptr, 2, nullptr, 0, ""},
-    {"SetWriteDoesNotStick", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "", Fault::DropWrites},
+    {"SetWriteDoesNotStick", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "did not read back as written", Fault::DropWrites},
     {"SetStoreThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "", Fault::ThrowOnWrite},
+    {"SetReadBackThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "600", 1, "the platform store failed", Fault::ThrowOnReadBack},
+    {"SetStoreRefuses", {"set", "0x92", "600"}, "CDB_92", nullptr, 2, nullptr, 1, "the platform store refused to write CDB_92", Fault::StoreRefuses},
     {"ResetNamed", {"reset", "REWIND"}, "REWIND", "900", 0, "*1800*", 1, "REWIND: \"900\" -> \"*1800*\": 900 s -> 1800 s"},
     {"ResetNamedAlready", {"reset", "Rewind"}, "REWIND", "*1800*", 0, "*1800*", 0, "REWIND: \"*1800*\" already; nothing written"},
     {"ResetDefault", {"reset", "DEFAULT"}, "DEFAULT", "5", 0, "*120*", 1, "DEFAULT: \"5\" -> \"*120*\": 5 s -> 120 s"},
@@ -277,8 +289,20 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
         st::dropWrites();
     } else if (w.fault == Fault::ThrowOnWrite) {
         st::failStoreCall(1 + qr_scsi_timeouts::value_count + 1);  // probe, reads, the write
+    } else if (w.fault == Fault::ThrowOnReadBack) {
+        st::failStoreCall(1 + qr_scsi_timeouts::value_count + 1 + 1);  // the fresh object's probe
+    }
+    // A store file that cannot be replaced: a directory, in a scratch folder of its own.
+    std::string folder = ::testing::TempDir() + "admin_tool_store_XXXXXX";
+    if (w.fault == Fault::StoreRefuses) {
+        ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+        ::setenv("QRLIB_STAND_IN_FILE", folder.c_str(), 1);
     }
     const Outcome r = runWithOutput(w.args);
+    if (w.fault == Fault::StoreRefuses) {
+        ::unsetenv("QRLIB_STAND_IN_FILE");
+        ::rmdir(folder.c_str());
+    }
     EXPECT_EQ(r.status, w.status) << r.err;
     EXPECT_EQ(writes(), w.writes);
     for (const st::StoreCall& c : callsOf(st::StoreCall::Set, "ScsiTimeouts")) {
@@ -296,6 +320,7 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
     } else {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(w.out), std::string::npos) << r.err;
     }
     if (w.status == 0 && w.args[1] != "--dry-run") {
         const Outcome check = runWithOutput({"check"});
@@ -369,43 +394,48 @@ TEST(AdminTool, CheckTextView) {
     st::seed("ScsiTimeouts", "CDB_05", "30");
     st::seed("ScsiTimeouts", "CDB_06", "a\tb\"c\\");
     st::seed("ScsiTimeouts", "INQUIRY", "1 800");
+    st::seed("ScsiTimeouts", "MODE_SENSE", "1e3");
     st::seed("ScsiTimeouts", "REWIND", "soon");
     const Outcome r = runWithOutput({"check"});
     EXPECT_EQ(r.status, 1);
-    const std::vector<std::string> expected = {
-        "install entry vARURAROD under Base: present, the load repairs values",
-        "NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS",
-        "DEFAULT                                      120  -          \"*120*\"",
-        "CDB_00 to CDB_04                               -  -          absent",
-        "CDB_05 READ BLOCK LIMITS                      30  -          \"30\"",
-        "CDB_06                                         -  -          \"a\\x09b\\\"c\\\\\"  (not a "
-        "number)  warning: gives no usable number: DEFAULT applies",
-        "CDB_07 to CDB_FF                               -  -          absent",
-        "INQUIRY                                        1  -          \"1 800\"  warning: white "
-        "space ends the number: the digits after it are ignored",
-        "MODE_SENSE                                  2940  -          \"*2940*\"",
-        "REWIND                                      1800  *1800*     \"soon\"  (not a number)",
-    };
+    const std::vector<std::string> expected = lines(
+        R"(install entry vARURAROD under Base: present, the load repairs values
+NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS
+DEFAULT                                      120  -          "*120*"
+CDB_00 to CDB_04                               -  -          absent
+CDB_05 READ BLOCK LIMITS                      30  -          "30"
+CDB_06                                         -  -          "a\x09b\"c\\"  (not a number)  warning: gives no usable number: DEFAULT applies
+CDB_07 to CDB_FF                               -  -          absent
+INQUIRY                                        1  -          "1 800"  warning: white space ends the number: the digits after it are ignored
+MODE_SENSE                                     1  *2940*     "1e3"  (number followed by other text)  warning: an exponent ends the number
+REWIND                                      1800  *1800*     "soon"  (not a number)
+)");
     const std::vector<std::string> got = lines(r.out);
     ASSERT_EQ(got.size(), expected.size() + 14 + 1) << r.out;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
     }
-    EXPECT_EQ(got.back(), "274 values read; the next load repairs 1; 2 warnings");
+    EXPECT_EQ(got.back(), "274 values read; the next load repairs 2; 3 warnings");
 
     const Outcome show = runWithOutput({"show", "5", "0x12", "locate10", "0xff"});
     EXPECT_EQ(show.status, 0);
+    EXPECT_EQ(show.out,
+              R"(OPCODE  TIMEOUT  SOURCE                                   STORED      COMMAND
+0x05         30  CDB_05                                   "30"        READ BLOCK LIMITS
+0x12          1  INQUIRY                                  "1 800"     INQUIRY
+0x2B        120  DEFAULT                                  "*120*"     LOCATE(10) / POSITION TO ELEMENT
+0xFF        120  DEFAULT                                  "*120*"
+)");
+
+    // The longest stored text, every byte escaped, is shown whole, and the command after it.
+    st::seed("ScsiTimeouts", "INQUIRY", std::string(qr_scsi_timeouts::value_size - 1, '\xE9'));
+    std::string escaped;
+    for (int i = 0; i < qr_scsi_timeouts::value_size - 1; ++i) {
+        escaped += "\\xE9";
+    }
     EXPECT_EQ(
-        lines(show.out),
-        (std::vector<std::string>{
-            "OPCODE  TIMEOUT  SOURCE                                   STORED      COMMAND",
-            "0x05         30  CDB_05                                   \"30\"        READ BLOCK "
-            "LIMITS",
-            "0x12          1  INQUIRY                                  \"1 800\"     INQUIRY",
-            "0x2B        120  DEFAULT                                  \"*120*\"     LOCATE(10) / "
-            "POSITION TO ELEMENT",
-            "0xFF        120  DEFAULT                                  \"*120*\"",
-        }));
+        lines(runWithOutput({"show", "0x12"}).out).back(),
+        "0x12         60  INQUIRY                                  \"" + escaped + "\"  INQUIRY");
 }
 
 // Stored bytes and whether they are well-formed UTF-8: a JSON string then, an array of the
@@ -528,6 +558,38 @@ TEST(AdminTool, StoreFailureIsAUsageStatusAndEveryCommandOnlyReads) {
     EXPECT_EQ(run({"check"}), 1);
     EXPECT_EQ(writes(), 0u);
     EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "100000");
+}
+
+// Whatever a store throws, the command fails with one line and exit 2.
+TEST(AdminTool, AnyStoreFailureIsOneLine) {
+    const struct {
+        std::function<void()> action;
+        const char* err;
+    } rows[] = {
+        {[] { throw std::runtime_error("disk\nfull\r"); },
+         "scsi-timeouts: the platform store failed: disk full \n"},
+        {[] { throw 42; }, "scsi-timeouts: the platform store failed: unknown exception\n"},
+    };
+    for (const auto& row : rows) {
+        std::ostringstream err;
+        int status = 0;
+        EXPECT_FALSE(tool::withStore(err, status, row.action));
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(err.str(), row.err);
+    }
+}
+
+// A report that cannot be written (standard output closed, a full disk) is no success.
+TEST(AdminTool, AReportThatCannotBeWrittenIsExit2) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"show"}, {"check"}, {"--help"}}) {
+        st::reset();
+        installProbe();
+        std::ostream closed(nullptr);  // every write fails
+        std::ostringstream err;
+        EXPECT_EQ(runInto(closed, err, args), 2) << args[0];
+        EXPECT_EQ(err.str(), "scsi-timeouts: cannot write the report\n") << args[0];
+    }
 }
 
 }  // namespace
