@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +19,13 @@
 [[noreturn]] inline void endChild(bool passed) {
     std::fflush(nullptr);
 #ifdef QR_COVERAGE
-    if (::seteuid(::getuid()) == 0) {  // a child that gave up its rights takes them back to write
-        std::exit(passed ? 0 : 1);
+    // A child that gave up its rights or its room to write takes them back for the counters.
+    rlimit files{};
+    if (::seteuid(::getuid()) == 0 && ::getrlimit(RLIMIT_FSIZE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        if (::setrlimit(RLIMIT_FSIZE, &files) == 0) {
+            std::exit(passed ? 0 : 1);
+        }
     }
 #endif
     ::_exit(passed ? 0 : 1);
@@ -32,8 +38,16 @@ void inFreshProcess(Body&& body, unsigned timeout_seconds = 60) {
     ASSERT_GE(pid, 0) << "fork failed";
     if (pid == 0) {
         ::alarm(timeout_seconds);
+        // Only the child's own failures count: a row before it may have failed in the parent.
+        const ::testing::TestResult& result =
+            *::testing::UnitTest::GetInstance()->current_test_info()->result();
+        const int before = result.total_part_count();
         body();  // an exception ends the child by std::terminate, which says what it was
-        endChild(!::testing::Test::HasFailure());
+        bool passed = true;
+        for (int i = before; i < result.total_part_count(); ++i) {
+            passed = passed && !result.GetTestPartResult(i).failed();
+        }
+        endChild(passed);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);

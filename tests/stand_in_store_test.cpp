@@ -213,11 +213,19 @@ const Target targets[] = {
      "a directory, not a regular file"},
     {"ZeroDevice", [](const std::string& p) { return node(p, S_IFCHR, 1, 5); }, nothing,
      "a character device, not a regular file"},
+    {"BlockDevice", [](const std::string& p) { return node(p, S_IFBLK, 7, 200); }, nothing,
+     "a block device, not a regular file"},
+    {"Socket", [](const std::string& p) { return node(p, S_IFSOCK, 0, 0); }, nothing,
+     "a socket, not a regular file"},
+    {"LinkToItself", [](const std::string& p) { return ::symlink(p.c_str(), p.c_str()) == 0; },
+     nothing, "Too many levels of symbolic links"},
     {"missing_folder/store.ini", nothing, nothing, "No such file or directory"},
     {"SizeLimit", administrator,  // a write that fails part way, as on a full disk
      [](const std::string& path) {
          ::signal(SIGXFSZ, SIG_IGN);
-         const rlimit limit{readFile(path).size(), readFile(path).size()};
+         rlimit limit{};
+         ::getrlimit(RLIMIT_FSIZE, &limit);
+         limit.rlim_cur = readFile(path).size();
          return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
      },
      "File too large"},
@@ -227,6 +235,21 @@ const Target targets[] = {
          return ::geteuid() != 0 || ::seteuid(65534) == 0;  // root may write read-only files
      },
      "Permission denied"},
+    {"Unreadable", administrator,
+     [](const std::string& path) {
+         ::chmod(path.c_str(), 0);
+         return ::geteuid() != 0 || ::seteuid(65534) == 0;
+     },
+     "Permission denied"},
+    // Another user's file that anyone may write, in a folder where only the owner may replace it.
+    {"sticky_folder/store.ini",
+     [](const std::string& path) {
+         const std::string folder = path.substr(0, path.rfind('/'));
+         return ::mkdir(folder.c_str(), 01777) == 0 && ::chmod(folder.c_str(), 01777) == 0 &&
+                administrator(path) && ::chmod(path.c_str(), 0666) == 0;
+     },
+     [](const std::string&) { return ::geteuid() == 0 && ::seteuid(65534) == 0; },
+     "Operation not permitted"},
 };
 
 TEST(StandInFile, FailedSaveIsReportedAndKeepsWhatIsThere) {
@@ -276,6 +299,9 @@ TEST(StandInFile, FailedSaveIsReportedAndKeepsWhatIsThere) {
         }
         EXPECT_EQ(leftovers(path, true), 0);
         doneWithFile(path);
+        if (std::strchr(t.label, '/') != nullptr) {  // a folder of its own
+            ::rmdir(path.substr(0, path.rfind('/')).c_str());
+        }
     }
 }
 
@@ -304,16 +330,20 @@ bool notFromWriters(const std::string& line) {
     return !isMarker(line) && line[0] != 'P';
 }
 
-// Reads the file until `pid` ends; counts the reads, and those that saw the administrator's lines
-// other than whole.
-void readWhileWriting(pid_t pid, const std::string& path, const std::string& original, int& reads,
-                      int& partial) {
+struct Reads {
+    int total = 0;
+    int partial = 0;  // saw the administrator's lines other than whole
+};
+
+// Reads the file until `pid` ends.
+void readWhileWriting(pid_t pid, const std::string& path, Reads& reads) {
+    const std::string original = administratorFile();
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         const std::string now = readFile(path);
         const bool added = now.find("[Writers]") != std::string::npos;
-        partial += linesWhere(now, notFromWriters) != original + (added ? "[Writers]\n" : "");
-        ++reads;
+        reads.partial += linesWhere(now, notFromWriters) != original + (added ? "[Writers]\n" : "");
+        ++reads.total;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -324,8 +354,7 @@ void readWhileWriting(pid_t pid, const std::string& path, const std::string& ori
 TEST(StandInFile, ConcurrentWritersLoseNothing) {
     const std::string path = useFile("concurrent.ini");
     const std::string original = administratorFile();
-    int reads = 0;
-    int partial = 0;
+    Reads reads;
     for (int trial = 0; trial < 20; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
         writeFile(path, original);
@@ -335,7 +364,7 @@ TEST(StandInFile, ConcurrentWritersLoseNothing) {
         ::close(start[0]);
         ::close(start[1]);
         for (pid_t pid : writers) {
-            readWhileWriting(pid, path, original, reads, partial);
+            readWhileWriting(pid, path, reads);
         }
         const std::string after = readFile(path);
         EXPECT_TRUE(linesWhere(after, notFromWriters) == original + "[Writers]\n") << after.size();
@@ -350,8 +379,8 @@ TEST(StandInFile, ConcurrentWritersLoseNothing) {
                   8 * std::string("P0_a=1\n").size());
         EXPECT_EQ(leftovers(path, true), 0);
     }
-    EXPECT_EQ(partial, 0);
-    std::printf("%d reads during the writes, %d not whole\n", reads, partial);
+    EXPECT_EQ(reads.partial, 0);
+    std::printf("%d reads during the writes, %d not whole\n", reads.total, reads.partial);
     doneWithFile(path);
 }
 
