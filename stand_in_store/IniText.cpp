@@ -84,6 +84,16 @@ std::vector<Entry> readEntries(const Text& text) {
     return entries;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): key, name is every platform call's order
+const std::string* find(const Values& values, const std::string& key, const std::string& name) {
+    const auto section = values.find(key);
+    if (section == values.end()) {
+        return nullptr;
+    }
+    const auto value = section->second.find(name);
+    return value == section->second.end() ? nullptr : &value->second;
+}
+
 Values valuesOf(const Text& text, const std::vector<Entry>& entries) {
     Values values;
     for (std::size_t i = 0; i < entries.size(); ++i) {

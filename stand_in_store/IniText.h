@@ -44,6 +44,9 @@ std::vector<Entry> readEntries(const Text& text);
 
 using Values = std::map<std::string, std::map<std::string, std::string>>;  // key, name: text
 
+// The text of `name` under `key`, or nullptr.
+const std::string* find(const Values& values, const std::string& key, const std::string& name);
+
 // The values the lines hold; of a name given twice in a section, the last.
 Values valuesOf(const Text& text, const std::vector<Entry>& entries);
 

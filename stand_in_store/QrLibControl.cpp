@@ -39,9 +39,8 @@ void seed(const std::string& key, const std::string& name, const std::string& te
 std::optional<std::string> value(const std::string& key, const std::string& name) {
     std::optional<std::string> out;
     change([&](State& s) {
-        const auto k = s.store.find(key);
-        if (k != s.store.end() && k->second.count(name) != 0) {
-            out = k->second.at(name);
+        if (const std::string* text = ini::find(s.store, key, name)) {
+            out = *text;
         }
     });
     return out;

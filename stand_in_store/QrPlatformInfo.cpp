@@ -70,16 +70,6 @@ bool save(State& s, const char* path, const std::string& key, const std::string&
         s.save_delay);
 }
 
-const std::string* findValue(const ini::Values& store, const std::string& key,
-                             const std::string& name) {
-    const auto k = store.find(key);
-    if (k == store.end()) {
-        return nullptr;
-    }
-    const auto v = k->second.find(name);
-    return v == k->second.end() ? nullptr : &v->second;
-}
-
 // Logs the call and throws when it is the one chosen to fail. Caller holds the mutex.
 void countCall(State& s, StoreCall call) {
     s.calls.push_back(std::move(call));
@@ -124,7 +114,7 @@ int QrPlatformInfo::getString(const char* key, const char* name, char* buffer, i
     State& s = *static_cast<State*>(impl_);
     std::lock_guard<std::mutex> lock(s.mutex);
     qrlib_stand_in::countCall(s, {StoreCall::Get, key, name, *size, {}});
-    const std::string* text = qrlib_stand_in::findValue(s.store, key, name);
+    const std::string* text = qrlib_stand_in::ini::find(s.store, key, name);
     if (text == nullptr) {
         return 0;
     }
@@ -144,6 +134,7 @@ int QrPlatformInfo::getString(const char* key, const char* name, char* buffer, i
     return s.found;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the platform's signature
 int QrPlatformInfo::setString(const char* key, const char* name, const char* text, int size) {
     State& s = *static_cast<State*>(impl_);
     std::lock_guard<std::mutex> lock(s.mutex);

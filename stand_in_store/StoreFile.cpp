@@ -24,6 +24,8 @@ class Fd {
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&&) = delete;
+    Fd& operator=(Fd&&) = delete;
     ~Fd() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -192,7 +194,7 @@ bool save(const char* given_path, const std::function<std::string(const std::str
     // The new content goes to a file beside the old one and replaces it by rename, so a crash at
     // any point leaves the old file or the new one.
     std::string temp = std::string(path) + ".tmpXXXXXX";
-    Fd out{::mkstemp(&temp[0])};
+    Fd out{::mkstemp(temp.data())};
     if (out.get() < 0) {
         return failed("save", path, std::strerror(errno));
     }

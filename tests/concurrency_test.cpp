@@ -28,6 +28,7 @@ std::vector<Outcome> firstCallsTogether() {
     std::vector<Outcome> outcomes(thread_count);
     std::atomic<int> waiting{thread_count};
     std::vector<std::thread> threads;
+    threads.reserve(outcomes.size());
     for (Outcome& o : outcomes) {
         threads.emplace_back([&o, &waiting] {
             waiting.fetch_sub(1);

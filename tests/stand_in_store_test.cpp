@@ -25,6 +25,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fresh_process.h"
 #include "store_helpers.h"
@@ -42,8 +43,8 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 // Named for this process: builds in other trees run these tests at the same time.
-std::string useFile(const std::string& name, std::string folder = ::testing::TempDir()) {
-    const std::string path = folder + std::to_string(::getpid()) + "-" + name;
+std::string useFile(const std::string& name) {
+    std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
     std::remove(path.c_str());
     ::setenv("QRLIB_STAND_IN_FILE", path.c_str(), 1);
     st::reset();
@@ -212,20 +213,43 @@ const Target targets[] = {
      "a directory, not a regular file"},
     {"ZeroDevice", [](const std::string& p) { return node(p, S_IFCHR, 1, 5); }, nothing,
      "a character device, not a regular file"},
+    {"BlockDevice", [](const std::string& p) { return node(p, S_IFBLK, 7, 200); }, nothing,
+     "a block device, not a regular file"},
+    {"Socket", [](const std::string& p) { return node(p, S_IFSOCK, 0, 0); }, nothing,
+     "a socket, not a regular file"},
+    {"LinkToItself", [](const std::string& p) { return ::symlink(p.c_str(), p.c_str()) == 0; },
+     nothing, "Too many levels of symbolic links"},
     {"missing_folder/store.ini", nothing, nothing, "No such file or directory"},
     {"SizeLimit", administrator,  // a write that fails part way, as on a full disk
      [](const std::string& path) {
          ::signal(SIGXFSZ, SIG_IGN);
-         const rlimit limit{readFile(path).size(), readFile(path).size()};
+         rlimit limit{};
+         ::getrlimit(RLIMIT_FSIZE, &limit);
+         limit.rlim_cur = readFile(path).size();
          return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
      },
      "File too large"},
     {"ReadOnly", administrator,
      [](const std::string& path) {
          ::chmod(path.c_str(), 0444);
-         return ::geteuid() != 0 || ::setuid(65534) == 0;  // root may write read-only files
+         return ::geteuid() != 0 || ::seteuid(65534) == 0;  // root may write read-only files
      },
      "Permission denied"},
+    {"Unreadable", administrator,
+     [](const std::string& path) {
+         ::chmod(path.c_str(), 0);
+         return ::geteuid() != 0 || ::seteuid(65534) == 0;
+     },
+     "Permission denied"},
+    // Another user's file that anyone may write, in a folder where only the owner may replace it.
+    {"sticky_folder/store.ini",
+     [](const std::string& path) {
+         const std::string folder = path.substr(0, path.rfind('/'));
+         return ::mkdir(folder.c_str(), 01777) == 0 && ::chmod(folder.c_str(), 01777) == 0 &&
+                administrator(path) && ::chmod(path.c_str(), 0666) == 0;
+     },
+     [](const std::string&) { return ::geteuid() == 0 && ::seteuid(65534) == 0; },
+     "Operation not permitted"},
 };
 
 TEST(StandInFile, FailedSaveIsReportedAndKeepsWhatIsThere) {
@@ -275,55 +299,75 @@ TEST(StandInFile, FailedSaveIsReportedAndKeepsWhatIsThere) {
         }
         EXPECT_EQ(leftovers(path, true), 0);
         doneWithFile(path);
+        if (std::strchr(t.label, '/') != nullptr) {  // a folder of its own
+            ::rmdir(path.substr(0, path.rfind('/')).c_str());
+        }
     }
 }
 
-// Four processes load the library at once (each writes its markers) and add values of their
-// own, while this one reads the file. Nothing of the administrator's may change, nothing written
-// may be lost, and no read may see a partial file. In memory when possible: the same races,
-// without waiting for a disk.
-TEST(StandInFile, ConcurrentWritersLoseNothing) {
-    const std::string path = useFile(
-        "concurrent.ini", ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : ::testing::TempDir());
+// Four processes that wait for `start` to close, load the library (each writes its markers) and
+// add two values of their own.
+std::vector<pid_t> startWriters(const int start[2]) {
+    std::vector<pid_t> writers;
+    for (int w = 0; w < 4; ++w) {
+        writers.push_back(::fork());
+        if (writers.back() == 0) {
+            char go;
+            ::close(start[1]);
+            const bool loaded = ::read(start[0], &go, 1) == 0 && getScsiTimeout(0x01) == 900 &&
+                                getScsiTimeout(0x05) == 30 && getScsiTimeout(0x19) == 500;
+            QrPlatformInfo info;
+            for (const char* v : {"_a", "_b"}) {
+                info.setString("Writers", ("P" + std::to_string(w) + v).c_str(), "1", 2);
+            }
+            endChild(loaded);
+        }
+    }
+    return writers;
+}
+
+bool notFromWriters(const std::string& line) {
+    return !isMarker(line) && line[0] != 'P';
+}
+
+struct Reads {
+    int total = 0;
+    int partial = 0;  // saw the administrator's lines other than whole
+};
+
+// Reads the file until `pid` ends.
+void readWhileWriting(pid_t pid, const std::string& path, Reads& reads) {
     const std::string original = administratorFile();
-    const auto ours = [](const std::string& line) { return !isMarker(line) && line[0] != 'P'; };
-    int reads = 0;
-    int partial = 0;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        const std::string now = readFile(path);
+        const bool added = now.find("[Writers]") != std::string::npos;
+        reads.partial += linesWhere(now, notFromWriters) != original + (added ? "[Writers]\n" : "");
+        ++reads.total;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Four writers at once while this process reads the file. Nothing of the administrator's may
+// change, nothing written may be lost, and no read may see a partial file.
+TEST(StandInFile, ConcurrentWritersLoseNothing) {
+    const std::string path = useFile("concurrent.ini");
+    const std::string original = administratorFile();
+    Reads reads;
     for (int trial = 0; trial < 20; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
         writeFile(path, original);
         int start[2];
         ASSERT_EQ(::pipe(start), 0);
-        std::vector<pid_t> writers;
-        for (int w = 0; w < 4; ++w) {
-            writers.push_back(::fork());
-            if (writers.back() == 0) {
-                char go;
-                ::close(start[1]);
-                const bool loaded = ::read(start[0], &go, 1) == 0 && getScsiTimeout(0x01) == 900 &&
-                                    getScsiTimeout(0x05) == 30 && getScsiTimeout(0x19) == 500;
-                QrPlatformInfo info;
-                for (const char* v : {"_a", "_b"}) {
-                    info.setString("Writers", ("P" + std::to_string(w) + v).c_str(), "1", 2);
-                }
-                ::_exit(loaded ? 0 : 1);
-            }
-        }
+        const std::vector<pid_t> writers = startWriters(start);
         ::close(start[0]);
         ::close(start[1]);
         for (pid_t pid : writers) {
-            int status = 0;
-            while (::waitpid(pid, &status, WNOHANG) == 0) {
-                const std::string now = readFile(path);
-                const bool added = now.find("[Writers]") != std::string::npos;
-                partial += linesWhere(now, ours) != original + (added ? "[Writers]\n" : "");
-                ++reads;
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            readWhileWriting(pid, path, reads);
         }
         const std::string after = readFile(path);
-        EXPECT_TRUE(linesWhere(after, ours) == original + "[Writers]\n") << after.size();
+        EXPECT_TRUE(linesWhere(after, notFromWriters) == original + "[Writers]\n") << after.size();
         // Each once: DEFAULT and the named commands but REWIND and ERASE; each writer's two.
         std::set<std::string> markers;
         std::istringstream in(linesWhere(after, isMarker));
@@ -335,8 +379,8 @@ TEST(StandInFile, ConcurrentWritersLoseNothing) {
                   8 * std::string("P0_a=1\n").size());
         EXPECT_EQ(leftovers(path, true), 0);
     }
-    EXPECT_EQ(partial, 0);
-    std::printf("%d reads during the writes, %d not whole\n", reads, partial);
+    EXPECT_EQ(reads.partial, 0);
+    std::printf("%d reads during the writes, %d not whole\n", reads.total, reads.partial);
     doneWithFile(path);
 }
 
@@ -359,9 +403,9 @@ TEST(StandInFile, WriterKilledMidSaveLosesNothing) {
         SCOPED_TRACE("trial " + std::to_string(trial));
         writeFile(path, original);
         const bool held = trial < held_trials;
+        st::delaySave(held ? std::chrono::seconds(10) : std::chrono::seconds(0));  // for the child
         const pid_t pid = ::fork();
         if (pid == 0) {
-            st::delaySave(held ? std::chrono::seconds(10) : std::chrono::seconds(0));
             QrPlatformInfo info;
             for (int i = 0;; ++i) {
                 info.setString("ScsiTimeouts", "DEFAULT", ("*" + std::to_string(i) + "*").c_str(),
