@@ -7,7 +7,7 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
-// commandNames() finds a code's rows by their order.
+// Close matches at equal distance come in the table's order, which is the codes' order.
 constexpr bool inOpcodeOrder() {
     for (std::size_t i = 1; i < command_name_count; ++i) {
         if (command_names[i].opcode < command_names[i - 1].opcode) {
@@ -36,18 +36,6 @@ const std::array<std::string, 256>& joinedNames() {
 const char* commandName(unsigned char opcode) {
     const std::string& text = joinedNames()[opcode];
     return text.empty() ? nullptr : text.c_str();
-}
-
-CommandNames commandNames(unsigned char opcode) {
-    std::size_t i = 0;
-    while (i < command_name_count && command_names[i].opcode < opcode) {
-        ++i;
-    }
-    std::size_t n = 0;
-    while (i + n < command_name_count && command_names[i + n].opcode == opcode) {
-        ++n;
-    }
-    return {command_names + i, n};
 }
 
 }  // namespace scsi_timeouts_tool

@@ -84,11 +84,4 @@ inline constexpr std::size_t command_name_count = sizeof command_names / sizeof 
 // The names of `opcode` joined by " / " ("LOCATE(10) / POSITION TO ELEMENT"), or nullptr.
 const char* commandName(unsigned char opcode);
 
-// The rows of `opcode`: `count` names from `first` on (none: count 0).
-struct CommandNames {
-    const CommandName* first;
-    std::size_t count;
-};
-CommandNames commandNames(unsigned char opcode);
-
 }  // namespace scsi_timeouts_tool

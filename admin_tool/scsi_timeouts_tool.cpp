@@ -242,12 +242,15 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         const char* help;
         bool json;     // takes --json
         bool dry_run;  // takes --dry-run
+        int (*run)(const Arguments& args, Streams io);
     };
     static const Command commands[] = {
-        {"show", show_help, true, false},
-        {"check", check_help, true, false},
-        {"set", set_help, false, true},
-        {"reset", reset_help, false, true},
+        {"show", show_help, true, false, runShow},
+        {"check", check_help, true, false, runCheck},
+        {"set", set_help, false, true,
+         [](const Arguments& args, Streams io) { return runWrite(args, true, io); }},
+        {"reset", reset_help, false, true,
+         [](const Arguments& args, Streams io) { return runWrite(args, false, io); }},
     };
     const Command* chosen = nullptr;
     for (const Command& c : commands) {
@@ -269,12 +272,8 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return usageError(err, command + " takes no --json");
     } else if (args.dry_run && !chosen->dry_run) {
         return usageError(err, command + " takes no --dry-run: it never writes");
-    } else if (command == "show") {
-        status = runShow(args, io);
-    } else if (command == "check") {
-        status = runCheck(args, io);
     } else {
-        status = runWrite(args, command == "set", io);
+        status = chosen->run(args, io);
     }
     if (!out.flush()) {
         err << "scsi-timeouts: cannot write the report\n";

@@ -163,11 +163,6 @@ TEST(AdminToolNames, CommandNamesOfCodes) {
             EXPECT_STREQ(name, row.joined);
         }
     }
-    const tool::CommandNames both = tool::commandNames(0x2B);
-    ASSERT_EQ(both.count, 2u);
-    EXPECT_STREQ(both.first[0].name, "LOCATE(10)");
-    EXPECT_STREQ(both.first[1].name, "POSITION TO ELEMENT");
-    EXPECT_EQ(tool::commandNames(0xFF).count, 0u);
 }
 
 TEST(AdminToolNames, Misspellings) {
