@@ -45,38 +45,53 @@ std::string trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+const char* const not_a_line = "not a [section] or name=value";
+
+// A header may end in a comment: "[ScsiTimeouts] ; tuned" names ScsiTimeouts.
 Entry meaningOf(const std::string& text) {
     const std::string line = trim(text);
     if (line.empty() || line[0] == '#' || line[0] == ';') {
         return {Entry::Blank, {}, 0, {}, ""};
     }
     if (line[0] == '[') {
-        const std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
-        if (name.empty()) {
-            return {Entry::Unreadable, {}, 0, {}, "not a [section] or name=value"};
+        const std::size_t close = line.find(']');
+        const std::string name = close != std::string::npos ? trim(line.substr(1, close - 1)) : "";
+        const std::string rest = close != std::string::npos ? trim(line.substr(close + 1)) : "";
+        if (name.empty() || (!rest.empty() && rest[0] != '#' && rest[0] != ';')) {
+            return {Entry::Unreadable, {}, 0, {}, not_a_line};
         }
         return {Entry::Section, name, 0, {}, ""};
     }
     const std::size_t eq = text.find('=');
     const std::string name = trim(text.substr(0, eq));
     if (eq == std::string::npos || name.empty()) {
-        return {Entry::Unreadable, {}, 0, {}, "not a [section] or name=value"};
+        return {Entry::Unreadable, {}, 0, {}, not_a_line};
     }
     return {Entry::Value, name, eq, {}, ""};
 }
 
 }  // namespace
 
+// A header that does not parse still ends the section above it: the values under it belong to
+// no key, so that none of them is read, or edited, as a value of the section before.
 std::vector<Entry> readEntries(const Text& text) {
     std::vector<Entry> entries;
     entries.reserve(text.lines.size());
     std::string section;
+    bool unnamed = false;  // under a header that does not parse
     for (const Line& line : text.lines) {
         Entry e = meaningOf(line.text);
-        if (e.kind == Entry::Section) {
+        if (e.kind == Entry::Section ||
+            (e.kind == Entry::Unreadable && trim(line.text)[0] == '[')) {
             section = e.name;
+            unnamed = e.kind == Entry::Unreadable;
         } else if (e.kind == Entry::Value && section.empty()) {
-            e = {Entry::Unreadable, {}, 0, {}, "a value before any [section]"};
+            e = {Entry::Unreadable,
+                 {},
+                 0,
+                 {},
+                 unnamed ? "a value under a [section] line that does not parse"
+                         : "a value before any [section]"};
         }
         e.section = section;
         entries.push_back(std::move(e));

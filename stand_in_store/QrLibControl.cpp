@@ -1,6 +1,8 @@
 // The test controls: each takes the store's lock, as the store's own calls do.
 #include "QrLibControl.h"
 
+#include <utility>
+
 #include "StandInState.h"
 
 namespace qrlib_stand_in {
@@ -22,8 +24,9 @@ void reset() {
         s.calls.clear();
         s.failing_constructions = 0;
         s.fail_at_call = 0;
-        s.construction_delay = std::chrono::microseconds{0};
-        s.save_delay = std::chrono::microseconds{0};
+        s.construction_hook = nullptr;
+        s.save_hold = SavePoint::None;
+        s.save_hold_fd = -1;
         s.report_copied_size = false;
         s.omit_nul_when_cut = false;
         s.omit_nul_when_short = false;
@@ -72,12 +75,15 @@ void failStoreCall(int n) {
     change([&](State& s) { s.fail_at_call = n; });
 }
 
-void delayConstruction(std::chrono::microseconds delay) {
-    change([&](State& s) { s.construction_delay = delay; });
+void onConstruction(std::function<void()> hook) {
+    change([&](State& s) { s.construction_hook = std::move(hook); });
 }
 
-void delaySave(std::chrono::microseconds delay) {
-    change([&](State& s) { s.save_delay = delay; });
+void holdSave(SavePoint point, int fd) {
+    change([&](State& s) {
+        s.save_hold = point;
+        s.save_hold_fd = fd;
+    });
 }
 
 void reportCopiedSize(bool on) {

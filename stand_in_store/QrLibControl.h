@@ -1,9 +1,10 @@
 // Test-only control of the stand-in libQrLib.so: seed and read values, see every store call,
-// make the constructor or a chosen store call throw, and switch on behaviours that other stores
+// make the constructor or a chosen store call throw, hold a construction or a save at a known
+// point, and switch on behaviours that other stores
 // have. Not part of the platform library.
 #pragma once
 
-#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ struct StoreCall {
     std::string text;  // Set: the text written
 };
 
-// Empties the store and the call log, and cancels injected failures, delays and behaviours.
+// Empties the store and the call log, and cancels injected failures, holds and behaviours.
 void reset();
 void seed(const std::string& key, const std::string& name, const std::string& text);
 std::optional<std::string> value(const std::string& key, const std::string& name);
@@ -32,11 +33,16 @@ void failConstruction(int count = 1);
 // The n-th store call (getString or setString) from now, counting from 1, throws
 // std::runtime_error once.
 void failStoreCall(int n);
-// Each construction sleeps this long first, so that concurrent callers surely overlap.
-void delayConstruction(std::chrono::microseconds delay);
-// Each save to the file waits this long between writing the new content and putting it in
-// place, so that a test can kill a writer in the middle of a save.
-void delaySave(std::chrono::microseconds delay);
+// The next construction runs `hook` first, outside the store's lock: a test can hold the first
+// load there until the callers it wants to overlap with it have arrived.
+void onConstruction(std::function<void()> hook);
+
+// The points a save passes, in order: it holds the file's lock; it has made its temporary file;
+// it has written and synced it; it has renamed it over the store file.
+enum class SavePoint { None, Locked, TempCreated, TempWritten, Renamed };
+// Every save that reaches `point` writes one byte to `fd` and then waits there forever, so that
+// a test can kill the writer at a known point inside a save. None: no save waits.
+void holdSave(SavePoint point, int fd = -1);
 
 // Off by default. getString writes the number of characters it copied, without a NUL, back
 // into *size.

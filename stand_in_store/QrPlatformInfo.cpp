@@ -1,15 +1,18 @@
 // Stand-in for the platform library's configuration store, for development and tests. Values
 // live in memory, keyed by (key, name). When QRLIB_STAND_IN_FILE names a file, every construction
 // loads the store from it and every write changes that one value in the file (IniText.h gives the
-// format, StoreFile.h how the file is read and replaced).
+// format, StoreFile.h how the file is read and replaced). Without it, nothing is kept beyond the
+// process: its later objects see what earlier ones wrote, and no other process does.
 #include "QrPlatformInfo.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
-#include <thread>
 
 #include "IniText.h"
 #include "QrLibControl.h"
@@ -44,10 +47,10 @@ void reportUnreadable(State& s, const char* path, const ini::Text& text,
     }
 }
 
-// A file that cannot be read leaves the store as it was.
+// A file that does not exist leaves the store as it was; one that cannot be read throws.
 void load(State& s, const char* path) {
     std::string content;
-    if (file::readFile(path, content) != file::ReadResult::Read) {
+    if (!file::readFile(path, content)) {
         return;
     }
     const ini::Text text = ini::split(content);
@@ -67,7 +70,14 @@ bool save(State& s, const char* path, const std::string& key, const std::string&
             ini::setValue(text, entries, key, name, value);
             return ini::join(text);
         },
-        s.save_delay);
+        [&s](SavePoint at) {
+            if (at == s.save_hold) {  // the test that asked kills this process here
+                [[maybe_unused]] const ssize_t told = ::write(s.save_hold_fd, "!", 1);
+                for (;;) {
+                    ::pause();
+                }
+            }
+        });
 }
 
 // Logs the call and throws when it is the one chosen to fail. Caller holds the mutex.
@@ -86,12 +96,14 @@ using qrlib_stand_in::StoreCall;
 
 QrPlatformInfo::QrPlatformInfo() : impl_(&qrlib_stand_in::state()) {
     State& s = *static_cast<State*>(impl_);
-    std::chrono::microseconds delay;
+    std::function<void()> hook;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        delay = s.construction_delay;
+        hook.swap(s.construction_hook);
     }
-    std::this_thread::sleep_for(delay);
+    if (hook) {
+        hook();
+    }
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.failing_constructions > 0) {
         --s.failing_constructions;

@@ -1,7 +1,7 @@
 // The stand-in's process-wide state, shared by the store and its test controls.
 #pragma once
 
-#include <chrono>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -19,9 +19,10 @@ struct State {
     int constructions = 0;
     int live = 0;
     int failing_constructions = 0;
-    int fail_at_call = 0;  // 0: none
-    std::chrono::microseconds construction_delay{0};
-    std::chrono::microseconds save_delay{0};
+    int fail_at_call = 0;                     // 0: none
+    std::function<void()> construction_hook;  // run once, by the next construction
+    SavePoint save_hold = SavePoint::None;
+    int save_hold_fd = -1;
     bool report_copied_size = false;
     bool omit_nul_when_cut = false;
     bool omit_nul_when_short = false;

@@ -1,5 +1,6 @@
 #include "StoreFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,12 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <stdexcept>
 #include <utility>
 
 namespace qrlib_stand_in::file {
@@ -124,45 +126,81 @@ int lockFile(const char* path, struct stat& locked) {
 
 }  // namespace
 
-ReadResult readFile(const char* path, std::string& content) {
+namespace {
+
+[[noreturn]] void cannotRead(const char* path, const std::string& why) {
+    throw std::runtime_error("stand-in store: cannot read " + std::string(path) + ": " + why);
+}
+
+}  // namespace
+
+bool readFile(const char* path, std::string& content) {
     struct stat st {};
     if (::stat(path, &st) != 0) {
         if (errno == ENOENT) {
-            return ReadResult::Missing;
+            return false;
         }
-        failed("read", path, std::strerror(errno));
-        return ReadResult::Failed;
+        cannotRead(path, std::strerror(errno));
     }
     if (isNullDevice(st)) {
         content.clear();
-        return ReadResult::Read;
+        return true;
     }
     if (const char* kind = notRegular(st)) {
-        refused("read", path, kind);
-        return ReadResult::Failed;
+        cannotRead(path, std::string(kind) + ", not a regular file");
     }
     const Fd in{::open(path, O_RDONLY | open_flags)};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
         if (errno == ENOENT) {  // replaced meanwhile: as if it had not been there
-            return ReadResult::Missing;
+            return false;
         }
-        failed("read", path, std::strerror(errno));
-        return ReadResult::Failed;
+        cannotRead(path, std::strerror(errno));
     }
     if (const char* kind = notRegular(st)) {  // swapped in since the look above
-        refused("read", path, kind);
-        return ReadResult::Failed;
+        cannotRead(path, std::string(kind) + ", not a regular file");
     }
     content.clear();
     if (!readAll(in.get(), content)) {
-        failed("read", path, std::strerror(errno));
-        return ReadResult::Failed;
+        cannotRead(path, std::strerror(errno));
     }
-    return ReadResult::Read;
+    return true;
 }
 
+namespace {
+
+// The temporary files of saves of `path` that were killed before their rename: named as mkstemp
+// names them beside it, regular, and this user's. Nothing else in the folder is touched.
+void removeLeftovers(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string prefix = path.substr(slash + 1) + ".tmp";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;  // not readable: nothing is removed, and the save goes on
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        struct stat st {};
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
+            ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::unlinkat(::dirfd(dir), e->d_name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
+bool failedWithTemp(const std::string& temp, const char* path, const std::string& why) {
+    ::unlink(temp.c_str());
+    return failed("save", path, why.c_str());
+}
+
+}  // namespace
+
 bool save(const char* given_path, const std::function<std::string(const std::string&)>& edit,
-          std::chrono::microseconds delay) {
+          const std::function<void(SavePoint)>& reached) {
     // A symlinked file is replaced where it lives, so the link keeps pointing at the store.
     char resolved[PATH_MAX];
     const char* path = ::realpath(given_path, resolved) != nullptr ? resolved : given_path;
@@ -186,6 +224,14 @@ bool save(const char* given_path, const std::function<std::string(const std::str
     if (const char* kind = notRegular(st)) {  // swapped in since the look above
         return isNullDevice(st) || refused("save", path, kind);
     }
+    if (st.st_nlink > 1) {
+        const std::string why = "it has " + std::to_string(st.st_nlink) +
+                                " names (hard links), and a save would give only this one the "
+                                "new content";
+        return failed("save", path, why.c_str());
+    }
+    reached(SavePoint::Locked);
+    removeLeftovers(path);
     if (!readAll(file.get(), content)) {
         return failed("save", path, std::strerror(errno));
     }
@@ -198,27 +244,38 @@ bool save(const char* given_path, const std::function<std::string(const std::str
     if (out.get() < 0) {
         return failed("save", path, std::strerror(errno));
     }
-    // The owner is kept where this process may keep it (root); otherwise the file becomes its own.
-    if (::fchown(out.get(), st.st_uid, st.st_gid) != 0) {
-        errno = 0;
+    reached(SavePoint::TempCreated);
+    // The owner is kept where this process may keep it (root); otherwise the file becomes the
+    // writer's but keeps its group, through which others may share it. A group that cannot be kept
+    // either fails the save: the others would lose the file.
+    if (::fchown(out.get(), st.st_uid, st.st_gid) != 0 &&
+        ::fchown(out.get(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+        const int err = errno;
+        return failedWithTemp(
+            temp, path,
+            "cannot keep its group (gid " + std::to_string(st.st_gid) + "): " + std::strerror(err));
     }
     if (::fchmod(out.get(), st.st_mode & 07777) != 0 || !writeAll(out.get(), updated) ||
         ::fsync(out.get()) != 0 || ::close(out.release()) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
-        return failed("save", path, std::strerror(err));
+        return failedWithTemp(temp, path, std::strerror(err));
     }
-    std::this_thread::sleep_for(delay);
+    reached(SavePoint::TempWritten);
     if (::rename(temp.c_str(), path) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
-        return failed("save", path, std::strerror(err));
+        return failedWithTemp(temp, path, std::strerror(err));
     }
-    // Makes the rename itself durable; a folder that cannot be synced still has the new file.
+    reached(SavePoint::Renamed);
+    // Makes the rename itself durable. EINVAL: a file system that has nothing to sync there.
     const std::string folder = std::string(path).substr(0, std::string(path).rfind('/') + 1);
     const Fd dir{::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (dir.get() >= 0) {
-        ::fsync(dir.get());
+    if (dir.get() < 0 || (::fsync(dir.get()) != 0 && errno != EINVAL)) {
+        const int err = errno;
+        const std::string why = std::string(
+                                    "in place, but its folder could not be synced, so a "
+                                    "crash may still lose it: ") +
+                                std::strerror(err);
+        return failed("save", path, why.c_str());
     }
     return true;
 }

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QrScsiTimeouts.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,19 +26,51 @@ struct Outcome {
     std::vector<int32_t> table;
 };
 
-// Releases all threads together; the stand-in's slow constructor keeps the first load open
-// long enough for every other thread to arrive while it runs.
-std::vector<Outcome> firstCallsTogether() {
+// Whether every other thread of this process is asleep: blocked, not on its way anywhere.
+bool othersAsleep() {
+    DIR* tasks = ::opendir("/proc/self/task");
+    bool asleep = tasks != nullptr;
+    const std::string self = std::to_string(::gettid());
+    while (const dirent* e = asleep ? ::readdir(tasks) : nullptr) {
+        if (e->d_name[0] == '.' || e->d_name == self) {
+            continue;
+        }
+        std::ifstream stat(std::string("/proc/self/task/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t state = line.rfind(')') + 2;  // after "pid (name) "
+        asleep = state < line.size() && line[state] == 'S';
+    }
+    if (tasks != nullptr) {
+        ::closedir(tasks);
+    }
+    return asleep;
+}
+
+// Releases all threads together. The first load holds in its construction until every thread
+// has made its call and is asleep in it (in the library's one-time initialisation), so each one
+// surely calls while that load runs; `overlapped` says whether they all did.
+std::vector<Outcome> firstCallsTogether(bool& overlapped) {
     std::vector<Outcome> outcomes(thread_count);
     std::atomic<int> waiting{thread_count};
+    std::atomic<int> calling{0};
+    overlapped = false;
+    st::onConstruction([&] {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!overlapped && std::chrono::steady_clock::now() < give_up) {
+            overlapped = calling.load() == thread_count && othersAsleep();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
     std::vector<std::thread> threads;
     threads.reserve(outcomes.size());
     for (Outcome& o : outcomes) {
-        threads.emplace_back([&o, &waiting] {
+        threads.emplace_back([&o, &waiting, &calling] {
             waiting.fetch_sub(1);
             while (waiting.load() > 0) {
             }
             try {
+                calling.fetch_add(1);
                 for (int i = 0; i < 256; ++i) {
                     o.table.push_back(getScsiTimeout(static_cast<unsigned char>(i)));
                 }
@@ -55,13 +91,14 @@ class FirstCalls : public ::testing::Test {
         st::reset();
         installProbe();
         st::seed("ScsiTimeouts", "CDB_05", "30");
-        st::delayConstruction(std::chrono::milliseconds(50));
     }
 };
 
 TEST_F(FirstCalls, LoadOnceAndSeeOneTable) {
     inFreshProcess([&] {
-        const std::vector<Outcome> outcomes = firstCallsTogether();
+        bool overlapped = false;
+        const std::vector<Outcome> outcomes = firstCallsTogether(overlapped);
+        EXPECT_TRUE(overlapped);
         EXPECT_EQ(st::constructions(), 1);
         EXPECT_EQ(reads(), 274u);
         EXPECT_EQ(writes(), 18u);
@@ -78,7 +115,9 @@ TEST_F(FirstCalls, LoadOnceAndSeeOneTable) {
 TEST_F(FirstCalls, ArrivingWhileTheFirstLoadThrows) {
     inFreshProcess([&] {
         st::failConstruction(1);
-        const std::vector<Outcome> outcomes = firstCallsTogether();
+        bool overlapped = false;
+        const std::vector<Outcome> outcomes = firstCallsTogether(overlapped);
+        EXPECT_TRUE(overlapped);
         int threw = 0;
         for (const Outcome& o : outcomes) {
             if (o.threw) {

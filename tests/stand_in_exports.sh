@@ -5,7 +5,7 @@
 set -euo pipefail
 lib=$1 nm=$2
 controls=(reset seed value calls constructions liveObjects failConstruction failStoreCall
-          delayConstruction delaySave reportCopiedSize omitNulWhenCut omitNulWhenShort foundReturns
+          onConstruction holdSave reportCopiedSize omitNulWhenCut omitNulWhenShort foundReturns
           dropWrites)
 members=('QrPlatformInfo::QrPlatformInfo()' 'QrPlatformInfo::~QrPlatformInfo()'
          'QrPlatformInfo::getString(' 'QrPlatformInfo::setString(')
