@@ -1,11 +1,12 @@
 // The stand-in's file format, as pure functions over its text:
 //
 //   # comment
-//   [ScsiTimeouts]
+//   [ScsiTimeouts]  ; a header may end in a comment
 //   REWIND=900
 //
 // A value is the whole rest of its line after the first '=', white space included; names and
-// section headers are trimmed. Every byte is kept (a BOM, CRLF, comments, lines that mean
+// section headers are trimmed. A '[' line that is not a header still ends the section above it,
+// and the values under it belong to no key. Every byte is kept (a BOM, CRLF, comments, lines that mean
 // nothing), so that an edit gives back all it did not change.
 #pragma once
 

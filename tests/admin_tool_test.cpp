@@ -292,11 +292,11 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
     } else if (w.fault == Fault::ThrowOnReadBack) {
         st::failStoreCall(1 + qr_scsi_timeouts::value_count + 1 + 1);  // the fresh object's probe
     }
-    // A store file that cannot be replaced: a directory, in a scratch folder of its own.
+    // A store file that reads as empty but cannot be saved: in a folder that does not exist.
     std::string folder = ::testing::TempDir() + "admin_tool_store_XXXXXX";
     if (w.fault == Fault::StoreRefuses) {
         ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-        ::setenv("QRLIB_STAND_IN_FILE", folder.c_str(), 1);
+        ::setenv("QRLIB_STAND_IN_FILE", (folder + "/missing/store.ini").c_str(), 1);
     }
     const Outcome r = runWithOutput(w.args);
     if (w.fault == Fault::StoreRefuses) {

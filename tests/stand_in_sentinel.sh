@@ -8,7 +8,7 @@ folder=$1
 shift
 mkdir -p "$folder"
 sentinel=$folder/sentinel.ini
-printf '# sentinel\n[ScsiTimeouts]\nREWIND=7\nINQUIRY=7\nDEFAULT=7\n' >"$sentinel"
+printf '# sentinel\n[Base]\nvARURAROD=1\n[ScsiTimeouts]\nREWIND=7\nINQUIRY=7\nDEFAULT=7\n' >"$sentinel"
 cp "$sentinel" "$folder/expected.ini"
 status=0
 while (($# >= 2)); do
