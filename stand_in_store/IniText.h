@@ -6,8 +6,8 @@
 //
 // A value is the whole rest of its line after the first '=', white space included; names and
 // section headers are trimmed. A '[' line that is not a header still ends the section above it,
-// and the values under it belong to no key. Every byte is kept (a BOM, CRLF, comments, lines that mean
-// nothing), so that an edit gives back all it did not change.
+// and the values under it belong to no key. Every byte is kept (a BOM, CRLF, comments, lines that
+// mean nothing), so that an edit gives back all it did not change.
 #pragma once
 
 #include <cstddef>

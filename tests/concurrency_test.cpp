@@ -68,6 +68,7 @@ std::vector<Outcome> firstCallsTogether(bool& overlapped) {
         threads.emplace_back([&o, &waiting, &calling] {
             waiting.fetch_sub(1);
             while (waiting.load() > 0) {
+                std::this_thread::yield();
             }
             try {
                 calling.fetch_add(1);
