@@ -3,7 +3,9 @@
 # was: its main gives the stand-in no file. Each runs the few tests its filter names, which load
 # the stand-in (and most write markers); the file's values would make them fail if read.
 #   stand_in_sentinel.sh FOLDER BINARY FILTER [BINARY FILTER...]
+# QR_EMULATOR runs target programs (cross builds).
 set -euo pipefail
+read -ra emulator <<<"${QR_EMULATOR:-}"
 folder=$1
 shift
 mkdir -p "$folder"
@@ -14,7 +16,7 @@ status=0
 while (($# >= 2)); do
     binary=$1 filter=$2
     shift 2
-    if ! out=$(QRLIB_STAND_IN_FILE=$sentinel "$binary" "--gtest_filter=$filter" 2>&1); then
+    if ! out=$(QRLIB_STAND_IN_FILE=$sentinel "${emulator[@]}" "$binary" "--gtest_filter=$filter" 2>&1); then
         echo "FAIL: $binary --gtest_filter=$filter failed with the file exported:"
         echo "$out"
         status=1
