@@ -193,6 +193,19 @@ std::string without(const char* text, const char* characters) {
     return out;
 }
 
+// "1,800" as 1800: a separator counts as grouping only before three digits ("1,8" may be 1.8).
+std::string ungrouped(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != 0; ++p) {
+        if (std::strchr(",_'", *p) == nullptr) {
+            out += *p;
+        } else if (!(isDigit(p[1]) && isDigit(p[2]) && isDigit(p[3]) && !isDigit(p[4]))) {
+            return "";
+        }
+    }
+    return out;
+}
+
 // The number the library takes from the text, as it reads a stored value.
 std::string libraryReads(const char* text) {
     return "the library reads " + quoted(text) + " as " +
@@ -214,7 +227,7 @@ std::string durationErrorText(DurationError error, const char* text) {
             return "grouping or a decimal point: " + libraryReads(text) +
                    (std::strchr(text, '.') != nullptr
                         ? std::string("write whole seconds (5400) or units (1h30m)")
-                        : advice(without(text, ",_'"), "write whole seconds or units (1h30m)"));
+                        : advice(ungrouped(text), "write whole seconds or units (1h30m)"));
         case DurationError::Exponent:
             return "an exponent: " + libraryReads(text) + "write the number out (100, not 1e2)";
         case DurationError::Sign:
