@@ -90,9 +90,8 @@ int answerReadBack(int fd) {
     } else {
         answer = std::string(1, failure_follows) + why;
     }
-    return writeAll(fd, answer.data(), answer.size()) && answer[0] == report_follows
-               ? exit_clean
-               : exit_usage;
+    return writeAll(fd, answer.data(), answer.size()) && answer[0] == report_follows ? exit_clean
+                                                                                     : exit_usage;
 }
 
 FreshReader::FreshReader(ReadBack how) : how_(how) {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "duration.h"
-#include "terminal_text.h"
 #include "scsi_timeouts_tool.h"
+#include "terminal_text.h"
 #include "value_names.h"
 
 namespace scsi_timeouts_tool {
@@ -198,8 +198,7 @@ std::string warningText(Warning warning, const ValueReport& v) {
             std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(opcode & 0xFF));
             return std::string("never used: ") +
                    decidingValue(static_cast<unsigned char>(opcode)).value + " decides " + code +
-                   " whatever " + v.name + " holds; 'scsi-timeouts reset " + v.name +
-                   "' clears it";
+                   " whatever " + v.name + " holds; 'scsi-timeouts reset " + v.name + "' clears it";
         }
         case NotDecimal: {
             const char* p = numberStart(v.stored);

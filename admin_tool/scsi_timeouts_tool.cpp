@@ -181,7 +181,8 @@ const char check_help[] =
     "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1,\n"
     "\"30m\" is 30, \"0600\" is octal 384), and per-code values of named commands, which are\n"
     "never used. Then values under names the library never reads (\"Rewind\", \"cdb_92\").\n"
-    "The first line names the store. --json prints {\"store\", \"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
+    "The first line names the store. --json prints {\"store\", \"install_entry\", \"values\": "
+    "[{\"name\", \"stored\", \"timeout\",\n"
     "\"repair\", \"reason\", \"warnings\"}, ...], \"misspelled\": [{\"name\", \"stored\",\n"
     "\"meant\"}, ...]}.\n"
     "Exit status: 0 nothing to repair and no warning, 1 findings.\n";
@@ -201,7 +202,8 @@ const char reset_help[] =
     "commands get the marker of their built-in default (*1800*), a CDB_xx value an empty text\n"
     "(it then reads as no value; also CDB_xx of a named command, which is never used).\n"
     "Nothing is written when the value holds that already; what is written is read back in a\n"
-    "new process. --dry-run prints what would be written and writes nothing. Exit status 0 done, 2 refused\n"
+    "new process. --dry-run prints what would be written and writes nothing. Exit status 0 done, 2 "
+    "refused\n"
     "or not stored as asked.\n";
 
 bool hasFindings(const RegistryReport& report, const std::vector<Misspelled>& misspelled) {

@@ -73,9 +73,9 @@ const char* reasonText(qst::Verdict verdict);  // nullptr for a clean value
 const char* shownReason(const ValueReport& v);
 // One warning about `v`, in words that name what it holds where that helps.
 std::string warningText(Warning warning, const ValueReport& v);
-constexpr Warning all_warnings[] = {DigitsAfterSpace,     GroupingOrDecimal, Exponent,
-                                    PerCodeUnusable,      PerCodeAsRead,     NotRepairedNoInstall,
-                                    UnitSuffix,           PerCodeNeverUsed,  NotDecimal};
+constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent,
+                                    PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall,
+                                    UnitSuffix,       PerCodeNeverUsed,  NotDecimal};
 
 // The store that the tool reads and writes, for its one line: "store: ...".
 std::string storeDescription();

@@ -193,8 +193,8 @@ int runWrite(const Arguments& args, bool set, Streams io) {
         return exit_clean;
     }
 
-    const std::string written = std::string(req.name.value) + " was written (" +
-                                quoted(old) + " -> " + quoted(req.text) + ")";
+    const std::string written = std::string(req.name.value) + " was written (" + quoted(old) +
+                                " -> " + quoted(req.text) + ")";
     const auto after = std::make_unique<RegistryReport>();
     std::string why;
     if (!fresh->read(*after, why)) {

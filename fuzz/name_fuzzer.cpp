@@ -50,10 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         check(message.empty() || v.kernel != nullptr);
         check(v.opcode >= -1 && v.opcode <= 255);
         const bool per_code = std::strncmp(v.value, "CDB_", 4) == 0;
-        check(v.opcode < 0 ? std::strcmp(v.value, "DEFAULT") == 0
-                           : std::strcmp(v.value, tool::decidingValue(
-                                                      static_cast<unsigned char>(v.opcode))
-                                                      .value) == 0);
+        check(v.opcode < 0
+                  ? std::strcmp(v.value, "DEFAULT") == 0
+                  : std::strcmp(v.value,
+                                tool::decidingValue(static_cast<unsigned char>(v.opcode)).value) ==
+                        0);
         check(per_code == (v.def == qr_scsi_timeouts::no_default));
     } else {
         check(!message.empty());

@@ -18,7 +18,7 @@ constexpr int named_count = 17;
 // The named commands, in the order the load reads and repairs them.
 extern const ScsiTimeoutEntry default_timeout_arr[named_count];
 
-extern const char key_name[];                     // "ScsiTimeouts"
+extern const char key_name[];  // "ScsiTimeouts"
 // The install entry: an installation that has it lets the load repair values.
 extern const char install_key[];                  // "Base"
 extern const char install_name[];                 // "vARURAROD"

@@ -320,9 +320,9 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
         ASSERT_NE(::mkdtemp(folder.data()), nullptr);
         ::setenv("QRLIB_STAND_IN_FILE", folder.c_str(), 1);
     }
-    const Outcome r = runWithOutput(w.args, w.fault == Fault::ForkedEarly
-                                                ? tool::ReadBack::ForkedEarly
-                                                : tool::ReadBack::SameProcess);
+    const Outcome r =
+        runWithOutput(w.args, w.fault == Fault::ForkedEarly ? tool::ReadBack::ForkedEarly
+                                                            : tool::ReadBack::SameProcess);
     if (w.fault == Fault::StoreRefuses) {
         ::unsetenv("QRLIB_STAND_IN_FILE");
         ::rmdir(folder.c_str());
@@ -422,9 +422,9 @@ TEST(AdminTool, CheckTextView) {
     st::seed("ScsiTimeouts", "REWIND", "soon");
     const Outcome r = runWithOutput({"check"});
     EXPECT_EQ(r.status, 1);
-    const std::vector<std::string> expected = lines(
-        "store: " + tool::storeDescription() + "\n" +
-        R"(install entry vARURAROD under Base: present, the load repairs values
+    const std::vector<std::string> expected =
+        lines("store: " + tool::storeDescription() + "\n" +
+              R"(install entry vARURAROD under Base: present, the load repairs values
 NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS
 DEFAULT                                      120  -          "*120*"
 CDB_00 to CDB_04                               -  -          absent
