@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -17,36 +18,96 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
+    bool read_back = false;             // hidden: answer a read-back (ReadBack::NewProcess)
     std::vector<std::string> operands;  // the command first
+};
+
+// Where set and reset read back what they wrote.
+enum class ReadBack : unsigned char {
+    // The tool started anew (/proc/self/exe): the store as every program started later sees it.
+    // Where the tool cannot start itself (an emulator without binfmt), ForkedEarly.
+    NewProcess,
+    // A copy of this process, forked before the write, with a store object of its own: what
+    // the store keeps only in the writing process's memory, it does not see.
+    ForkedEarly,
+    // A fresh store object in this process. For the tests of what is compared, only: it sees
+    // what the store keeps in memory.
+    SameProcess,
 };
 
 // The report and the complaints, kept together so that they cannot change places.
 struct Streams {
     std::ostream& out;
     std::ostream& err;
+    ReadBack read_back = ReadBack::NewProcess;
+    std::string* written = nullptr;  // set and reset: what was written, for a failing report
 };
 
-// One line on `err`, pointing to --help. Returns exit_usage.
+// Standard output for the report, which remembers why a write failed (ENOSPC, EPIPE), so that
+// the failure can be named.
+class FdOutput : public std::streambuf {
+  public:
+    explicit FdOutput(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+    FdOutput(const FdOutput&) = delete;
+    FdOutput& operator=(const FdOutput&) = delete;
+    ~FdOutput() override { sync(); }
+    int error() const { return error_; }  // errno of the first failed write; 0: none
+
+  protected:
+    int overflow(int c) override;
+    int sync() override;
+
+  private:
+    bool drain();
+    int fd_;
+    int error_ = 0;
+    char buffer_[4096];
+};
+
+// What a store prints on standard error while it works, collected so that a failure makes one
+// line with the store's words in it. What is not taken goes to standard error at the end.
+class StoreMessages {
+  public:
+    StoreMessages();
+    ~StoreMessages();
+    StoreMessages(const StoreMessages&) = delete;
+    StoreMessages& operator=(const StoreMessages&) = delete;
+    // Stops collecting; the text so far, its lines joined by "; ".
+    std::string take();
+
+  private:
+    void stop(bool pass_on);
+    int saved_ = -1;
+    int file_ = -1;
+};
+
+// One line on `err`, pointing to --help, every unsafe byte of the message escaped. Returns
+// exit_usage.
 int usageError(std::ostream& err, const std::string& message);
 
-// One line on `err`, whatever the store put in its message. Returns exit_usage.
-int storeFailed(std::ostream& err, const char* what);
+// One line on `err`, whatever the store put in its message and printed. Returns exit_usage.
+int storeFailed(std::ostream& err, const char* what, const std::string& store_said = "");
 
 // Runs `action` on the store, turning whatever it throws into the one-line failure and `status`.
 template <typename Action>
 bool withStore(std::ostream& err, int& status, Action action) {
+    StoreMessages messages;
     try {
         action();
         return true;
     } catch (const std::exception& e) {
-        status = storeFailed(err, e.what());
+        status = storeFailed(err, e.what(), messages.take());
     } catch (...) {
-        status = storeFailed(err, "unknown exception");
+        status = storeFailed(err, "unknown exception", messages.take());
     }
     return false;
 }
 
 // set (`set` true) and reset, with the command's operands in `args`.
 int runWrite(const Arguments& args, bool set, Streams io);
+
+// The hidden --read-back: reads the registry with a store object of this process and sends the
+// report, or why there is none, to `fd`. Returns the exit status.
+int answerReadBack(int fd);
 
 }  // namespace scsi_timeouts_tool

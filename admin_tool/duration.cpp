@@ -3,7 +3,10 @@
 #include <QrScsiTimeoutsModule.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+
+#include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
 
@@ -157,19 +160,76 @@ Duration parseDuration(const char* text) {
     return {DurationError::None, static_cast<int32_t>(total)};
 }
 
-const char* durationErrorText(DurationError error) {
+std::string unitsText(int32_t seconds) {
+    std::string out;
+    int64_t left = seconds;
+    for (const Unit& u : units) {
+        if (left >= u.seconds) {
+            out += std::to_string(left / u.seconds) + u.letter;
+            left %= u.seconds;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// "write 900 or 15m" for what `compact` (the text without the trap) means, when it is a duration.
+std::string advice(const std::string& compact, const char* otherwise) {
+    const Duration d = parseDuration(compact.c_str());
+    if (d.error != DurationError::None) {
+        return otherwise;
+    }
+    return "write " + std::to_string(d.seconds) + " or " + unitsText(d.seconds);
+}
+
+std::string without(const char* text, const char* characters) {
+    std::string out;
+    for (const char* p = text; *p != 0; ++p) {
+        if (std::strchr(characters, *p) == nullptr) {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+// "1,800" as 1800: a separator counts as grouping only before three digits ("1,8" may be 1.8).
+std::string ungrouped(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != 0; ++p) {
+        if (std::strchr(",_'", *p) == nullptr) {
+            out += *p;
+        } else if (!(isDigit(p[1]) && isDigit(p[2]) && isDigit(p[3]) && !isDigit(p[4]))) {
+            return "";
+        }
+    }
+    return out;
+}
+
+// The number the library takes from the text, as it reads a stored value.
+std::string libraryReads(const char* text) {
+    return "the library reads " + quoted(text) + " as " +
+           std::to_string(std::strtol(text, nullptr, 0)) + "; ";
+}
+
+}  // namespace
+
+std::string durationErrorText(DurationError error, const char* text) {
     switch (error) {
         case DurationError::None:
-            return nullptr;
+            return "";
         case DurationError::NoNumber:
             return "no number: give whole seconds (900) or a number with a unit (15m)";
         case DurationError::WhiteSpace:
-            return "white space: the library reads \"1 800\" as 1; write 1800 or 30m";
+            return "white space: " + libraryReads(text) +
+                   advice(without(text, " \t\n\v\f\r"), "write whole seconds or units (15m)");
         case DurationError::GroupingOrDecimal:
-            return "grouping or a decimal point: the library reads \"1,800\" and \"1.5\" as 1; "
-                   "write whole seconds (1800) or units (1h30m)";
+            return "grouping or a decimal point: " + libraryReads(text) +
+                   (std::strchr(text, '.') != nullptr
+                        ? std::string("write whole seconds (5400) or units (1h30m)")
+                        : advice(ungrouped(text), "write whole seconds or units (1h30m)"));
         case DurationError::Exponent:
-            return "an exponent: the library reads \"1e2\" as 1; write the number out (100)";
+            return "an exponent: " + libraryReads(text) + "write the number out (100, not 1e2)";
         case DurationError::Sign:
             return "a sign: a timeout is a positive number without + or -";
         case DurationError::NotDecimal:

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace scsi_timeouts_tool {
 
@@ -31,8 +32,12 @@ struct Duration {
 // Digits are always decimal: "0900" is 900. Long digit strings cannot overflow.
 Duration parseDuration(const char* text);
 
-// Why a text was refused, naming the trap; nullptr for None.
-const char* durationErrorText(DurationError error);
+// Why `text` was refused, naming the trap and, where the mistake is plain, what to write instead:
+// "white space: the library reads \"15 m\" as 15; write 900 or 15m". Empty for None.
+std::string durationErrorText(DurationError error, const char* text);
+
+// Seconds in the largest units that give them exactly: 5400 is "1h30m", 45 is "45s".
+std::string unitsText(int32_t seconds);
 
 // The unit word of a stored number followed directly by one ("30m" -> "m", "15min" -> "min",
 // "1h30m" -> "h"), in lower case as listed; nullptr when the text is not such a number. The

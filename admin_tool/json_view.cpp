@@ -44,7 +44,7 @@ Json checkValue(const ValueReport& v) {
     Json warnings = Json::array();
     for (const Warning w : all_warnings) {
         if ((v.warnings & w) != 0) {
-            warnings.push_back(warningText(w));
+            warnings.push_back(warningText(w, v));
         }
     }
     char marker[qst::value_size];
@@ -87,7 +87,8 @@ void checkJson(std::ostream& out, const RegistryReport& report,
                                {"stored", storedJson(m.stored.c_str())},
                                {"meant", m.meant}});
     }
-    out << Json{{"install_entry", report.install_entry},
+    out << Json{{"store", storeDescription()},
+                {"install_entry", report.install_entry},
                 {"values", values},
                 {"misspelled", wrong_names}}
                .dump(2)

@@ -81,6 +81,32 @@ inline constexpr CommandName command_names[] = {
 };
 inline constexpr std::size_t command_name_count = sizeof command_names / sizeof command_names[0];
 
+// What the kernel's log calls these codes: its name table ignores the device type, so tape and
+// changer commands get disk names. Each is accepted as a name of its code.
+struct KernelName {
+    unsigned char opcode;
+    const char* name;     // as the kernel prints it
+    const char* command;  // what the code is on `device`
+    const char* device;
+};
+
+inline constexpr KernelName kernel_names[] = {
+    {0x01, "Rezero Unit/Rewind", "REWIND", "tape drives"},
+    {0x04, "Format Unit/Medium", "FORMAT MEDIUM", "tape drives"},
+    {0x07, "Reassign Blocks", "INITIALIZE ELEMENT STATUS", "medium changers"},
+    {0x0B, "Seek(6)", "SET CAPACITY", "tape drives"},
+    {0x1B, "Start/Stop Unit", "LOAD UNLOAD", "tape drives"},
+    {0x2B, "Seek(10)", "LOCATE(10)", "tape drives"},
+    {0x34, "Prefetch/Read Position", "READ POSITION", "tape drives"},
+    {0x37, "Read Defect Data(10)", "INITIALIZE ELEMENT STATUS WITH RANGE", "medium changers"},
+    {0x8C, "Read attributes", "READ ATTRIBUTE", "tape drives and changers"},
+    {0x8D, "Write attributes", "WRITE ATTRIBUTE", "tape drives and changers"},
+    {0x91, "Synchronize cache(16)", "SPACE(16)", "tape drives"},
+    {0x92, "Lock/unlock cache(16)", "LOCATE(16)", "tape drives"},
+    {0x93, "Write same(16)", "ERASE(16)", "tape drives"},
+    {0xA5, "Move medium/play audio(12)", "MOVE MEDIUM", "medium changers"},
+};
+
 // The names of `opcode` joined by " / " ("LOCATE(10) / POSITION TO ELEMENT"), or nullptr.
 const char* commandName(unsigned char opcode);
 

@@ -1,9 +1,15 @@
 // The command line of scsi-timeouts: its arguments, the commands that only read, exit status.
 #include <QrPlatformInfo.h>
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,6 +17,7 @@
 
 #include "command_line.h"
 #include "scsi_timeouts_tool.h"
+#include "terminal_text.h"
 #include "value_names.h"
 #include "views.h"
 
@@ -20,24 +27,112 @@
 
 namespace scsi_timeouts_tool {
 
-int usageError(std::ostream& err, const std::string& message) {
-    std::string line;
-    for (const char c : message) {
-        line += static_cast<unsigned char>(c) < 0x20 ? escapedByte(static_cast<unsigned char>(c))
-                                                     : std::string(1, c);
+int FdOutput::overflow(int c) {
+    if (!drain()) {
+        return traits_type::eof();
     }
-    err << "scsi-timeouts: " << line << "; see 'scsi-timeouts --help'\n";
+    if (c != traits_type::eof()) {
+        *pptr() = static_cast<char>(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int FdOutput::sync() {
+    return drain() ? 0 : -1;
+}
+
+bool FdOutput::drain() {
+    const char* p = pbase();
+    while (p < pptr() && error_ == 0) {
+        const ssize_t n = ::write(fd_, p, static_cast<std::size_t>(pptr() - p));
+        if (n > 0) {
+            p += n;
+        } else if (n < 0 && errno != EINTR) {
+            error_ = errno;
+        }
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0;
+}
+
+StoreMessages::StoreMessages() {
+    std::fflush(stderr);
+    file_ = ::memfd_create("scsi-timeouts-store-messages", MFD_CLOEXEC);
+    saved_ = file_ >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+    if (saved_ < 0 || ::dup2(file_, STDERR_FILENO) < 0) {
+        stop(false);  // nothing collected: the store speaks for itself
+    }
+}
+
+StoreMessages::~StoreMessages() {
+    stop(true);
+}
+
+void StoreMessages::stop(bool pass_on) {
+    if (saved_ >= 0) {
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        saved_ = -1;
+        if (pass_on) {
+            char buffer[4096];
+            ssize_t n = 0;
+            ::lseek(file_, 0, SEEK_SET);
+            while ((n = ::read(file_, buffer, sizeof buffer)) > 0) {
+                static_cast<void>(!::write(STDERR_FILENO, buffer, static_cast<std::size_t>(n)));
+            }
+        }
+    }
+    if (file_ >= 0 && pass_on) {
+        ::close(file_);
+        file_ = -1;
+    }
+}
+
+std::string StoreMessages::take() {
+    stop(false);
+    std::string text;
+    if (file_ >= 0) {
+        char buffer[4096];
+        ssize_t n = 0;
+        ::lseek(file_, 0, SEEK_SET);
+        while ((n = ::read(file_, buffer, sizeof buffer)) > 0 && text.size() < 64 * 1024) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(file_);
+        file_ = -1;
+    }
+    std::string line;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            line += line.empty() || line.back() == ' ' ? "" : "; ";
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+    err << "scsi-timeouts: " << terminalSafe(message) << "; see 'scsi-timeouts --help'\n";
     return exit_usage;
 }
 
-int storeFailed(std::ostream& err, const char* what) {
+int storeFailed(std::ostream& err, const char* what, const std::string& store_said) {
     std::string line = what;
+    if (!store_said.empty() && line.find(store_said) == std::string::npos) {
+        line += " (" + store_said + ")";
+    }
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
             c = ' ';  // one line, whatever the store put in its message
         }
     }
-    err << "scsi-timeouts: the platform store failed: " << line << '\n';
+    err << "scsi-timeouts: the platform store failed: " << terminalSafe(line) << '\n';
     return exit_usage;
 }
 
@@ -58,19 +153,21 @@ const char tool_help[] =
     "  set     write a value's timeout, then read it back as the library will\n"
     "  reset   put a value back to its built-in behaviour\n"
     "\n"
-    "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92 or 146) or\n"
-    "a SCSI command name (\"LOCATE(16)\", locate16), in any case. A change takes effect in\n"
-    "processes started after it. Options may stand anywhere; '--' ends them.\n"
+    "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92, 7 or 146;\n"
+    "two digits such as 92 are refused: write 0x92 for the byte the kernel prints) or a SCSI\n"
+    "command name (\"LOCATE(16)\", locate16, or the kernel's \"Lock/unlock cache(16)\"), in\n"
+    "any case. A change takes effect in processes started after it. Options may stand\n"
+    "anywhere; '--' ends them.\n"
     "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something;\n"
-    "2 usage error, a failing platform store, or a write that did not read back (one line on\n"
-    "standard error).\n"
+    "2 usage error, a failing platform store, a write that a new process does not read back,\n"
+    "or a write error on standard output (one line on standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
 
 const char show_help[] =
     "Usage: scsi-timeouts show [--json] [NAME...]\n"
-    "Prints, for each operation code (all 256, or those the NAMEs mean: an operation code in\n"
-    "hex 0x.. or decimal, a value name, or a SCSI command name; DEFAULT means the codes it\n"
-    "decides), the timeout in seconds that the next process's first lookup will use, the\n"
+    "Prints, for each operation code (all 256, or those the NAMEs mean: an operation code\n"
+    "0x.., a value name, or a SCSI command name; DEFAULT means the codes it decides), the\n"
+    "timeout in seconds that the next process's first lookup will use, the\n"
     "registry value that decides it (a command name, CDB_xx or DEFAULT), its stored text and\n"
     "the SCSI command. --json prints {\"table\": [{\"opcode\", \"timeout\", \"source\",\n"
     "\"stored\", \"command\"}, ...]}.\n"
@@ -82,26 +179,31 @@ const char check_help[] =
     "CDB_00 to CDB_FF, then the named commands. For each: the stored text, the timeout it\n"
     "gives, the marker the next load will write over it, why, and warnings about numbers the\n"
     "library reads differently from how they look (\"1 800\" is 1, \"1,800\" is 1, \"1e2\" is 1,\n"
-    "\"30m\" is 30). Then values under names the library never reads (\"Rewind\", \"cdb_92\").\n"
-    "--json prints {\"install_entry\", \"values\": [{\"name\", \"stored\", \"timeout\",\n"
+    "\"30m\" is 30, \"0600\" is octal 384), and per-code values of named commands, which are\n"
+    "never used. Then values under names the library never reads (\"Rewind\", \"cdb_92\").\n"
+    "The first line names the store. --json prints {\"store\", \"install_entry\", \"values\": "
+    "[{\"name\", \"stored\", \"timeout\",\n"
     "\"repair\", \"reason\", \"warnings\"}, ...], \"misspelled\": [{\"name\", \"stored\",\n"
     "\"meant\"}, ...]}.\n"
     "Exit status: 0 nothing to repair and no warning, 1 findings.\n";
 
 const char set_help[] =
     "Usage: scsi-timeouts set [--dry-run] NAME DURATION\n"
-    "Writes the value that NAME means as plain seconds, then reads it back through a fresh\n"
-    "store object with the library's own reader. DURATION is whole seconds (900) or numbers\n"
+    "Writes the value that NAME means as plain seconds, then reads it back in a new process\n"
+    "with the library's own reader. DURATION is whole seconds (900) or numbers\n"
     "with units s, m, h, d (90s, 15m, 1h30m, 1d), 1 second to 1 day; digits are decimal.\n"
     "--dry-run prints what would be written and writes nothing. Processes started after the\n"
-    "change use it. Exit status 0 done, 2 refused or not stored as asked.\n";
+    "change use it. The first line names the store. Exit status 0 done, 2 refused or not\n"
+    "stored as asked.\n";
 
 const char reset_help[] =
     "Usage: scsi-timeouts reset [--dry-run] NAME\n"
     "Puts the value that NAME means back to its built-in behaviour: DEFAULT and the named\n"
     "commands get the marker of their built-in default (*1800*), a CDB_xx value an empty text\n"
-    "(it then reads as no value). Nothing is written when the value holds that already.\n"
-    "--dry-run prints what would be written and writes nothing. Exit status 0 done, 2 refused\n"
+    "(it then reads as no value; also CDB_xx of a named command, which is never used).\n"
+    "Nothing is written when the value holds that already; what is written is read back in a\n"
+    "new process. --dry-run prints what would be written and writes nothing. Exit status 0 done, 2 "
+    "refused\n"
     "or not stored as asked.\n";
 
 bool hasFindings(const RegistryReport& report, const std::vector<Misspelled>& misspelled) {
@@ -118,12 +220,13 @@ std::string echo(const std::string& text) {
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int { opt_version = 256, opt_json, opt_dry_run };
+    enum : int { opt_version = 256, opt_json, opt_dry_run, opt_read_back };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
         {"json", no_argument, nullptr, opt_json},
         {"dry-run", no_argument, nullptr, opt_dry_run},
+        {"read-back", no_argument, nullptr, opt_read_back},  // hidden: set and reset start it
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -151,6 +254,9 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
             case opt_dry_run:
                 args.dry_run = true;
                 break;
+            case opt_read_back:
+                args.read_back = true;
+                break;
             default:
                 if (optopt == 0) {
                     return "unknown option " + echo(argv[optind - 1]);
@@ -173,12 +279,15 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
 
 int runShow(const Arguments& args, Streams io) {
     std::vector<int> wanted;  // opcodes; -1: those DEFAULT decides
+    std::string notes;        // what the kernel's names stand for
     for (std::size_t i = 1; i < args.operands.size(); ++i) {
         const ValueName name = resolveName(args.operands[i].c_str());
         if (name.error != NameError::None) {
             return usageError(io.err, nameErrorText(args.operands[i].c_str(), name));
         }
         wanted.push_back(name.opcode);
+        const std::string note = kernelNote(name);
+        notes += note.empty() || notes.find(note) != std::string::npos ? "" : note + "\n";
     }
     const auto report = std::make_unique<RegistryReport>();
     int status = exit_clean;
@@ -205,7 +314,11 @@ int runShow(const Arguments& args, Streams io) {
             }
         }
     }
-    args.json ? showJson(io.out, *report, opcodes) : showText(io.out, *report, opcodes);
+    if (args.json) {
+        showJson(io.out, *report, opcodes);
+    } else {
+        showText(io.out << notes, *report, opcodes);
+    }
     return exit_clean;
 }
 
@@ -227,14 +340,26 @@ int runCheck(const Arguments& args, Streams io) {
     return hasFindings(*report, misspelled) ? exit_findings : exit_clean;
 }
 
+// Why standard output could not be written, as coreutils names it.
+std::string writeError(const std::ostream& out) {
+    const auto* fd = dynamic_cast<const FdOutput*>(out.rdbuf());
+    const int error = fd != nullptr ? fd->error() : 0;
+    return std::string("write error on standard output") +
+           (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+}
+
 }  // namespace
 
-int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    const Streams io{out, err};
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
+    std::string written;
+    const Streams io{out, err, read_back, &written};
     Arguments args;
     const std::string error = parseArguments(argc, argv, args);
     if (!error.empty()) {
         return usageError(err, error);
+    }
+    if (args.read_back) {
+        return answerReadBack(STDOUT_FILENO);
     }
     const std::string command = args.operands.empty() ? "" : args.operands[0];
     struct Command {
@@ -276,7 +401,8 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         status = chosen->run(args, io);
     }
     if (!out.flush()) {
-        err << "scsi-timeouts: cannot write the report\n";
+        err << "scsi-timeouts: " << writeError(out)
+            << (written.empty() ? "" : "; " + terminalSafe(written)) << '\n';
         return exit_usage;
     }
     return status;

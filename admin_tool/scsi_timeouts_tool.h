@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+
 class QrPlatformInfo;
 
 namespace scsi_timeouts_tool {
@@ -25,6 +27,8 @@ enum Warning : unsigned {
     PerCodeAsRead = 1u << 4,         // "0" or "60abc" for CDB_xx: used, and never repaired
     NotRepairedNoInstall = 1u << 5,  // a bad value that stays, for want of the install entry
     UnitSuffix = 1u << 6,            // "30m" is 30 seconds
+    PerCodeNeverUsed = 1u << 7,      // CDB_01: REWIND decides 0x01, whatever it holds
+    NotDecimal = 1u << 8,            // "0600" is octal, 384 seconds; "0x1e2" is 482
 };
 
 struct ValueReport {
@@ -67,13 +71,18 @@ const char* reasonText(qst::Verdict verdict);  // nullptr for a clean value
 // What check says is wrong with a value: nullptr for a clean or absent one, and for an empty
 // per-code value, which reads as none.
 const char* shownReason(const ValueReport& v);
-const char* warningText(Warning warning);
+// One warning about `v`, in words that name what it holds where that helps.
+std::string warningText(Warning warning, const ValueReport& v);
 constexpr Warning all_warnings[] = {DigitsAfterSpace, GroupingOrDecimal, Exponent,
                                     PerCodeUnusable,  PerCodeAsRead,     NotRepairedNoInstall,
-                                    UnitSuffix};
+                                    UnitSuffix,       PerCodeNeverUsed,  NotDecimal};
+
+// The store that the tool reads and writes, for its one line: "store: ...".
+std::string storeDescription();
 
 // The command line, writing its report to `out` and its complaints to `err`. Returns the exit
-// status.
-int runTool(int argc, char** argv, std::ostream& out, std::ostream& err);
+// status. `read_back`: how set and reset read back what they wrote.
+int runTool(int argc, char** argv, std::ostream& out, std::ostream& err,
+            ReadBack read_back = ReadBack::NewProcess);
 
 }  // namespace scsi_timeouts_tool

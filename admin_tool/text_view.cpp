@@ -70,7 +70,7 @@ void checkLine(std::ostream& out, const ValueReport& v, int position, Tally& tal
     }
     for (const Warning w : all_warnings) {
         if ((v.warnings & w) != 0) {
-            out << "  warning: " << warningText(w);
+            out << "  warning: " << warningText(w, v);
             ++tally.warnings;
         }
     }
@@ -78,25 +78,6 @@ void checkLine(std::ostream& out, const ValueReport& v, int position, Tally& tal
 }
 
 }  // namespace
-
-std::string escapedByte(unsigned char c) {
-    return format("\\x%02X", c);
-}
-
-std::string quoted(const char* text) {
-    std::string out = "\"";
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        if (*p == '"' || *p == '\\') {
-            out += '\\';
-            out += static_cast<char>(*p);
-        } else if (*p < 0x20 || *p >= 0x7F) {
-            out += escapedByte(*p);
-        } else {
-            out += static_cast<char>(*p);
-        }
-    }
-    return out + "\"";
-}
 
 std::string quoted(const ValueReport& v) {
     return v.found ? quoted(v.stored) : "absent";
@@ -119,7 +100,8 @@ void showText(std::ostream& out, const RegistryReport& report,
 
 void checkText(std::ostream& out, const RegistryReport& report,
                const std::vector<Misspelled>& misspelled) {
-    out << "install entry vARURAROD under Base: "
+    out << "store: " << storeDescription() << '\n';
+    out << "install entry " << qst::install_name << " under " << qst::install_key << ": "
         << (report.install_entry ? "present, the load repairs values"
                                  : "absent, the load writes nothing")
         << '\n';

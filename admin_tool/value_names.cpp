@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "scsi_commands.h"
+#include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
 
@@ -78,8 +79,15 @@ struct Spelling {
     ValueName target;
 };
 
-// DEFAULT, the named commands, then the SCSI command names in opcode order: the order of
-// close matches at equal distance.
+std::string baseOf(const char* name) {
+    const char* open = std::strrchr(name, '(');
+    return open != nullptr && name[std::strlen(name) - 1] == ')'
+               ? normalise(std::string(name, open).c_str())
+               : normalise(name);
+}
+
+// DEFAULT, the named commands, the SCSI command names in opcode order, then the kernel's: the
+// order of close matches at equal distance.
 const std::vector<Spelling>& spellings() {
     static const std::vector<Spelling> all = [] {
         std::vector<Spelling> out;
@@ -89,12 +97,12 @@ const std::vector<Spelling>& spellings() {
             out.push_back({e.name, norm, norm, decidingValue(e.opcode)});
         }
         for (const CommandName& c : command_names) {
-            const std::string norm = normalise(c.name);
-            const char* open = std::strrchr(c.name, '(');
-            const std::string base = open != nullptr && c.name[std::strlen(c.name) - 1] == ')'
-                                         ? normalise(std::string(c.name, open).c_str())
-                                         : norm;
-            out.push_back({c.name, norm, base, decidingValue(c.opcode)});
+            out.push_back({c.name, normalise(c.name), baseOf(c.name), decidingValue(c.opcode)});
+        }
+        for (const KernelName& k : kernel_names) {
+            Spelling s{k.name, normalise(k.name), baseOf(k.name), decidingValue(k.opcode)};
+            s.target.kernel = &k;
+            out.push_back(s);
         }
         return out;
     }();
@@ -140,17 +148,15 @@ ValueName byName(const std::string& norm) {
     const std::vector<Spelling>& all = spellings();
     for (const bool by_base : {false, true}) {
         ValueName found = blank(NameError::Unknown);
+        const Spelling* first = nullptr;
         for (const Spelling& s : all) {
             if ((by_base ? s.base : s.norm) == norm) {
                 addMatch(found, s);
+                first = first != nullptr ? first : &s;
             }
         }
         if (found.match_count == 1) {
-            for (const Spelling& s : all) {
-                if (std::strcmp(s.target.value, found.matches[0].value) == 0) {
-                    return s.target;
-                }
-            }
+            return first->target;
         }
         if (found.match_count > 1) {
             found.error = NameError::Ambiguous;
@@ -178,15 +184,23 @@ ValueName byName(const std::string& norm) {
     return unknown;
 }
 
-// An operation code as a whole number: 0x.. or decimal. False when the text is not one.
+// An operation code as a whole number: 0x.., or decimal digits. False when the text is not one.
 bool byNumber(const std::string& text, ValueName& out) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::size_t from = hex ? 2 : 0;
     if (text.size() == from) {
         return false;
     }
+    if (!hex && text.size() == 2 && hexDigit(text[0]) >= 0 && hexDigit(text[1]) >= 0 &&
+        (hexDigit(text[0]) > 9 || hexDigit(text[1]) > 9)) {
+        out = blank(NameError::BareHexByte);  // "8c", as the kernel prints it
+        out.opcode = hexDigit(text[0]) * 16 + hexDigit(text[1]);
+        return true;
+    }
     unsigned long value = 0;  // saturates at 256
     unsigned long octal = 0;
+    unsigned long as_hex = 0;
+    std::size_t significant = 0;
     bool octal_digits = true;
     for (std::size_t i = from; i < text.size(); ++i) {
         const int d = hexDigit(text[i]);
@@ -195,9 +209,15 @@ bool byNumber(const std::string& text, ValueName& out) {
         }
         value = std::min(value * (hex ? 16 : 10) + static_cast<unsigned long>(d), 256ul);
         octal = std::min(octal * 8 + static_cast<unsigned long>(d), 256ul);
+        as_hex = std::min(as_hex * 16 + static_cast<unsigned long>(d), 256ul);
         octal_digits = octal_digits && d < 8;
+        significant += significant > 0 || d != 0 ? 1 : 0;
     }
-    if (value > 255) {
+    if (!hex && significant == 2) {
+        out = blank(NameError::HexOrDecimal);  // "92": the kernel's 0x92, or decimal 92?
+        out.opcode = static_cast<int>(value);
+        out.named = static_cast<int>(as_hex);  // the hexadecimal reading, for the message
+    } else if (value > 255) {
         out = blank(NameError::NotAnOpcode);
     } else if (!hex && text[0] == '0' && octal_digits && octal != value) {
         out = blank(NameError::OctalOrDecimal);
@@ -243,6 +263,23 @@ ValueName decidingValue(unsigned char opcode) {
     return v;
 }
 
+ValueName perCodeValue(unsigned char opcode) {
+    ValueName v = blank(NameError::None);
+    v.opcode = opcode;
+    std::snprintf(v.value, sizeof v.value, "CDB_%02X", opcode);
+    return v;
+}
+
+std::string kernelNote(const ValueName& name) {
+    if (name.kernel == nullptr) {
+        return "";
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(name.kernel->opcode));
+    return std::string(code) + " (the kernel's \"" + name.kernel->name + "\") is " +
+           name.kernel->command + " on " + name.kernel->device;
+}
+
 ValueName resolveName(const char* text) {
     std::string trimmed = text;
     trimmed.erase(0, std::min(trimmed.size(), trimmed.find_first_not_of(" \t\n\r\f\v")));
@@ -283,22 +320,33 @@ std::string nameErrorText(const char* text, const ValueName& name) {
             out = "no name given: DEFAULT, a command (REWIND), CDB_xx, 0x.. or a SCSI command name";
             break;
         case NameError::Unknown:
-            out = "unknown name \"" + std::string(text) + "\"";
+            out = "unknown name " + quoted(text);
             listMatches("; close matches: ");
             break;
         case NameError::Ambiguous:
-            out = "ambiguous name \"" + std::string(text) + "\"";
+            out = "ambiguous name " + quoted(text);
             listMatches(": it could be ");
             break;
         case NameError::NotAnOpcode:
-            out = "\"" + std::string(text) +
-                  "\" is not an operation code (0 to 255, or 0x00 to 0xFF)";
+            out = quoted(text) + " is not an operation code (0 to 255, or 0x00 to 0xFF)";
+            break;
+        case NameError::HexOrDecimal:
+            // The text as typed may be long ("00092"): only the numbers go through the buffer.
+            std::snprintf(buffer, sizeof buffer,
+                          ": write 0x%02X for the byte the kernel prints, or 0x%02X for decimal %d",
+                          static_cast<unsigned>(name.named), static_cast<unsigned>(name.opcode),
+                          name.opcode);
+            out = terminalSafe(text) + buffer;
+            break;
+        case NameError::BareHexByte:
+            std::snprintf(buffer, sizeof buffer, ": write 0x%02X for the byte the kernel prints",
+                          static_cast<unsigned>(name.opcode));
+            out = quoted(text) + buffer;
             break;
         case NameError::OctalOrDecimal:
-            // The text as typed may be long: only the numbers go through the buffer.
             std::snprintf(buffer, sizeof buffer, "write %d for decimal, or 0x%02X", name.opcode,
                           static_cast<unsigned>(std::strtoul(text, nullptr, 8)));
-            out = "\"" + std::string(text) + "\" has a leading zero: " + buffer;
+            out = quoted(text) + " has a leading zero: " + buffer;
             break;
         case NameError::NamedDecides:
             std::snprintf(buffer, sizeof buffer,

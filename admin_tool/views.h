@@ -6,14 +6,10 @@
 #include <vector>
 
 #include "scsi_timeouts_tool.h"
+#include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
 
-// "\\x" and two hex digits.
-std::string escapedByte(unsigned char c);
-
-// Plain text: quoted, with control characters and high bytes escaped, so white space shows.
-std::string quoted(const char* text);
 std::string quoted(const ValueReport& v);  // "absent" for a value not found
 
 // One line per operation code in `opcodes`, in that order.

@@ -1,5 +1,5 @@
-// set and reset: one value written as the library writes it, then read back by a fresh store
-// object through the library's own reader and load.
+// set and reset: one value written as the library writes it, then read back in a new process
+// through the library's own reader and load.
 #include <QrPlatformInfo.h>
 
 #include <algorithm>
@@ -9,9 +9,11 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "duration.h"
+#include "read_back.h"
 #include "value_names.h"
 #include "views.h"
 
@@ -26,6 +28,20 @@ struct WriteRequest {
     char text[qst::value_size];  // what is written
 };
 
+// "set REWIND 30 m": the DURATION and the units after it, when together they make one.
+std::string splitDuration(const std::vector<std::string>& operands) {
+    std::string joined;
+    for (std::size_t i = 2; i < operands.size(); ++i) {
+        if (i > 2 && operands[i].find_first_of("smhd") == std::string::npos) {
+            return "";  // "set REWIND 900 1" is not one duration
+        }
+        joined += operands[i];
+    }
+    return parseDuration(joined.c_str()).error == DurationError::None
+               ? "; did you mean " + joined + "?"
+               : "";
+}
+
 // The request the operands make, or the usage error.
 std::string readRequest(const Arguments& args, WriteRequest& req) {
     const std::size_t operands = req.set ? 3 : 2;
@@ -33,9 +49,13 @@ std::string readRequest(const Arguments& args, WriteRequest& req) {
         return req.set ? "set needs a NAME and a DURATION" : "reset needs a NAME";
     }
     if (args.operands.size() > operands) {
-        return "too many operands: " + quoted(args.operands[operands].c_str());
+        return "too many operands: " + quoted(args.operands[operands].c_str()) +
+               (req.set ? splitDuration(args.operands) : "");
     }
     req.name = resolveName(args.operands[1].c_str());
+    if (!req.set && req.name.error == NameError::NamedDecides) {
+        req.name = perCodeValue(static_cast<unsigned char>(req.name.opcode));  // to clear it
+    }
     if (req.name.error != NameError::None) {
         return nameErrorText(args.operands[1].c_str(), req.name);
     }
@@ -46,7 +66,7 @@ std::string readRequest(const Arguments& args, WriteRequest& req) {
         const Duration duration = parseDuration(args.operands[2].c_str());
         if (duration.error != DurationError::None) {
             return "not a DURATION: " + quoted(args.operands[2].c_str()) + ": " +
-                   durationErrorText(duration.error);
+                   durationErrorText(duration.error, args.operands[2].c_str());
         }
         req.seconds = duration.seconds;
         std::snprintf(req.text, sizeof req.text, "%d", static_cast<int>(req.seconds));
@@ -84,13 +104,34 @@ bool doesAsAsked(const ValueReport& v, const WriteRequest& req) {
     return shownReason(v) == nullptr && !v.decision.rewrite;
 }
 
-// The timeout a dry run would put in force. DEFAULT's own stands in for a per-code value that
-// gives none.
-int32_t wouldGive(const RegistryReport& before, const WriteRequest& req) {
-    if (req.set) {
-        return req.seconds;
+// The load over the registry as it was, but with the request's text in its value: what the
+// write puts in force, decided by the library's own load and reader.
+struct WithRequest {
+    const RegistryReport* before;
+    const WriteRequest* req;
+    int next;                 // the position in load order of the value read next
+    int32_t default_timeout;  // what DEFAULT gives
+};
+
+int32_t readWithRequest(void* context, QrPlatformInfo& /*info*/, const char* name,
+                        qst::Bounds bounds, int32_t def) {
+    WithRequest& w = *static_cast<WithRequest*>(context);
+    const ValueReport& v = w.before->values[w.next];
+    const char* text = std::strcmp(name, w.req->name.value) == 0 ? w.req->text
+                       : v.found                                 ? v.stored
+                                                                 : nullptr;
+    const int32_t t = qst::decideTimeout(text, bounds, def).timeout;
+    if (w.next++ == qst::default_position) {
+        w.default_timeout = t;
     }
-    return req.name.def > 0 ? req.name.def : before.values[qst::default_position].decision.timeout;
+    return t;
+}
+
+int32_t wouldGive(QrPlatformInfo& info, const RegistryReport& before, const WriteRequest& req) {
+    WithRequest w{&before, &req, 0, 0};
+    int32_t table[256];
+    qst::loadTable(info, qst::ValueReader{readWithRequest, &w}, table, nullptr);
+    return req.name.opcode < 0 ? w.default_timeout : table[req.name.opcode];
 }
 
 }  // namespace
@@ -102,14 +143,29 @@ int runWrite(const Arguments& args, bool set, Streams io) {
     if (!usage.empty()) {
         return usageError(io.err, usage);
     }
+    // Before the write: a reader forked after it could hold what this process wrote in memory.
+    std::unique_ptr<FreshReader> fresh;
+    if (!args.dry_run) {
+        fresh = std::make_unique<FreshReader>(io.read_back);
+    }
+    // What the store prints goes into the one line of a failure, or after the report.
+    StoreMessages store_said;
+    const auto failed = [&](const std::string& line) {
+        const std::string said = store_said.take();
+        io.err << "scsi-timeouts: " << terminalSafe(line + (said.empty() ? "" : ": " + said))
+               << '\n';
+        return exit_usage;
+    };
     const auto before = std::make_unique<RegistryReport>();
     int status = exit_clean;
     bool unchanged = false;
     bool refused = false;
+    int32_t would = 0;
     if (!withStore(io.err, status, [&] {
             QrPlatformInfo info;
             readRegistry(info, *before);
             unchanged = holds(valueOf(*before, req.name), req);
+            would = wouldGive(info, *before, req);
             if (!unchanged && !args.dry_run) {
                 refused =
                     info.setString(qst::key_name, req.name.value, req.text, qst::value_size) == 0;
@@ -118,37 +174,42 @@ int runWrite(const Arguments& args, bool set, Streams io) {
         return status;
     }
     if (refused) {
-        io.err << "scsi-timeouts: the platform store refused to write " << req.name.value << '\n';
-        return exit_usage;
+        return failed(std::string("the platform store refused to write ") + req.name.value);
     }
+    const std::string store = "store: " + storeDescription() + "\n";
+    const std::string note = kernelNote(req.name);
+    const std::string lead = store + (note.empty() ? "" : note + "\n");
     const ValueReport& old = valueOf(*before, req.name);
     if (unchanged) {
-        io.out << req.name.value << ": " << quoted(old) << " already; nothing written\n";
+        io.out << lead << req.name.value << ": " << quoted(old) << " already; nothing written\n";
         return exit_clean;
     }
     const std::string line =
         std::string(req.name.value) + ": " + quoted(old) + " -> " + quoted(req.text);
     const int32_t was = timeoutOf(*before, req.name);
     if (args.dry_run) {
-        io.out << line << ": " << was << " s -> " << wouldGive(*before, req)
+        io.out << lead << line << ": " << was << " s -> " << would
                << " s (dry run: nothing written)\n";
         return exit_clean;
     }
 
+    const std::string written = std::string(req.name.value) + " was written (" + quoted(old) +
+                                " -> " + quoted(req.text) + ")";
     const auto after = std::make_unique<RegistryReport>();
-    if (!withStore(io.err, status, [&] {
-            QrPlatformInfo fresh;
-            readRegistry(fresh, *after);
-        })) {
-        return status;
+    std::string why;
+    if (!fresh->read(*after, why)) {
+        return failed(written + ", but reading it back failed: " + why);
     }
     const ValueReport& now = valueOf(*after, req.name);
     if (!holds(now, req) || !doesAsAsked(now, req)) {
-        io.err << "scsi-timeouts: " << req.name.value
-               << " did not read back as written: the store holds " << quoted(now) << " now\n";
-        return exit_usage;
+        return failed(std::string(req.name.value) +
+                      " did not read back as written: a new process reads " + quoted(now) +
+                      " from " + storeDescription());
     }
-    io.out << line << ": " << was << " s -> " << timeoutOf(*after, req.name) << " s\n";
+    if (io.written != nullptr) {
+        *io.written = written;
+    }
+    io.out << lead << line << ": " << was << " s -> " << timeoutOf(*after, req.name) << " s\n";
     return exit_clean;
 }
 

@@ -37,6 +37,8 @@ const ScsiTimeoutEntry default_timeout_arr[named_count] = {
 };
 
 const char key_name[] = "ScsiTimeouts";
+const char install_key[] = "Base";
+const char install_name[] = "vARURAROD";
 
 namespace {
 
@@ -106,6 +108,10 @@ bool readValue(QrPlatformInfo& info, const char* key, const char* name, char* bu
     return found;
 }
 
+bool probeInstallEntry(QrPlatformInfo& info, char* buffer) {
+    return readValue(info, install_key, install_name, buffer);
+}
+
 void formatMarker(char* buffer, int32_t def) {
     std::snprintf(buffer, value_size, "*%d*", static_cast<int>(def));
 }
@@ -123,9 +129,9 @@ int32_t loadTimeout(void* /*context*/, QrPlatformInfo& info, const char* name, B
     const Decision d = decideTimeout(found ? buffer : nullptr, bounds, def);
     if (d.rewrite) {
         if (base_present < 0) {
-            base_present = readValue(info, "Base", "vARURAROD", buffer) ? 1 : 0;
+            base_present = probeInstallEntry(info, buffer) ? 1 : 0;
         }
-        if (base_present != 0) {
+        if (repairs(d, base_present != 0)) {
             formatMarker(buffer, def);
             info.setString(key_name, name, buffer, value_size);
         }

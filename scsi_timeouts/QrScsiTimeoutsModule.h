@@ -18,7 +18,10 @@ constexpr int named_count = 17;
 // The named commands, in the order the load reads and repairs them.
 extern const ScsiTimeoutEntry default_timeout_arr[named_count];
 
-extern const char key_name[];                     // "ScsiTimeouts"
+extern const char key_name[];  // "ScsiTimeouts"
+// The install entry: an installation that has it lets the load repair values.
+extern const char install_key[];                  // "Base"
+extern const char install_name[];                 // "vARURAROD"
 constexpr int32_t builtin_default_timeout = 120;  // DEFAULT's own default
 constexpr int32_t no_default = -1;  // per-code values: "not stored", never written back
 
@@ -57,6 +60,15 @@ Decision decideTimeout(const char* text, Bounds bounds, int32_t def);
 // Reads one value into `buffer` (value_size bytes); true when it exists. The text is always
 // terminated within the buffer, whatever the store left there.
 bool readValue(QrPlatformInfo& info, const char* key, const char* name, char* buffer);
+
+// The install probe: whether the install entry exists. Uses `buffer` as readValue does.
+bool probeInstallEntry(QrPlatformInfo& info, char* buffer);
+
+// Whether the load writes the marker of the default over a value: a rewrite that is due, on an
+// installation with the install entry.
+constexpr bool repairs(const Decision& d, bool install_entry) {
+    return d.rewrite && install_entry;
+}
 
 // The default marker of `def`, "*<def>*", into a value_size buffer.
 void formatMarker(char* buffer, int32_t def);

@@ -46,13 +46,22 @@ def registry(values, install_entry=True):
     return "".join(lines) + "\n" + OTHER
 
 
-def run(program, args, path, allowed=(0, 1)):
+def run_full(program, args, path):
+    """(status, stdout, stderr); path None: no store file at all."""
     emulator = shlex.split(os.environ.get("QR_EMULATOR", ""))
-    env = dict(os.environ, QRLIB_STAND_IN_FILE=path)
+    env = dict(os.environ)
+    env.pop("QRLIB_STAND_IN_FILE", None)
+    if path is not None:
+        env["QRLIB_STAND_IN_FILE"] = path
     done = subprocess.run(emulator + [program] + args, env=env, capture_output=True, text=True)
-    if done.returncode not in allowed:
-        sys.exit(f"FAIL: {program} {args} exited {done.returncode}: {done.stderr}")
-    return done.stdout
+    return done.returncode, done.stdout, done.stderr
+
+
+def run(program, args, path, allowed=(0, 1)):
+    status, out, err = run_full(program, args, path)
+    if status not in allowed:
+        sys.exit(f"FAIL: {program} {args} exited {status}: {err}")
+    return out
 
 
 def stored(tool, path):
@@ -127,6 +136,14 @@ WRITES = [
     (["reset", "REWIND"], "REWIND", 0x01, "*1800*", 1800),
     (["reset", "CDB_05"], "CDB_05", 0x05, "", 200),  # DEFAULT's, as set above
     (["reset", "SPACE"], "SPACE", 0x11, "*2880*", 2880),
+    (["reset", "CDB_12"], "CDB_12", 0x12, "", 60),  # never used: INQUIRY decides 0x12
+]
+
+# Refused, or not persisted: exit 2, one line on standard error, the file byte for byte as it was.
+REFUSED = [
+    (["set", "92", "1h"], "92: write 0x92 for the byte the kernel prints, or 0x5C for decimal 92"),
+    (["set", "8c", "1h"], "write 0x8C"),
+    (["set", "REWIND", "30", "m"], "did you mean 30m?"),
 ]
 
 
@@ -137,8 +154,10 @@ def set_and_reset(tool, example, path):
     for args, name, opcode, text, seconds in WRITES:
         old = stored(tool, path)[name]
         before = read_bytes(path)
-        run(tool, args, path, allowed=(0,))
+        report = run(tool, args, path, allowed=(0,))
         after = read_bytes(path)
+        if not report.startswith(f"store: the stand-in's file {path}\n"):
+            failures.append(f"{args}: the report does not name the store: {report!r}")
         if old is not None:
             # Only the value's own line changes.
             expected = before.replace(f"\n{name}={old}\n".encode(), f"\n{name}={text}\n".encode(), 1)
@@ -151,9 +170,21 @@ def set_and_reset(tool, example, path):
             failures.append(f"{args}: a fresh process's lookup of {opcode:#04x} is {got}, not {seconds}")
         if stored(tool, path)[name] != text:
             failures.append(f"{args}: the next load rewrote {name} to {stored(tool, path)[name]!r}")
+    for args, says in REFUSED:
+        before = read_bytes(path)
+        status, out, err = run_full(tool, args, path)
+        if status != 2 or out or err.count("\n") != 1 or says not in err:
+            failures.append(f"{args}: exit {status}, {out!r}, {err!r}")
+        if read_bytes(path) != before:
+            failures.append(f"{args}: the file changed")
+    # No store file: the stand-in keeps the value in the writing process alone, which a new
+    # process does not see.
+    status, out, err = run_full(tool, ["set", "REWIND", "15m"], None)
+    if status != 2 or out or err.count("\n") != 1 or "a new process reads absent" not in err:
+        failures.append(f"set without a store file: exit {status}, {out!r}, {err!r}")
     if failures:
         sys.exit("FAIL:\n  " + "\n  ".join(failures))
-    print(f"agree: {len(WRITES)} writes read back by fresh processes")
+    print(f"agree: {len(WRITES)} writes read back by fresh processes, {len(REFUSED) + 1} refused")
 
 
 def main():

@@ -8,6 +8,7 @@
 #include <scsi_timeouts_tool.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -28,20 +29,22 @@ struct Outcome {
     std::string err;
 };
 
-int runInto(std::ostream& out, std::ostream& err, std::vector<std::string> args) {
+int runInto(std::ostream& out, std::ostream& err, std::vector<std::string> args,
+            tool::ReadBack read_back = tool::ReadBack::SameProcess) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
     argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
-    return tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err, read_back);
 }
 
-Outcome runWithOutput(std::vector<std::string> args) {
+Outcome runWithOutput(std::vector<std::string> args,
+                      tool::ReadBack read_back = tool::ReadBack::SameProcess) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = runInto(out, err, std::move(args));
+    const int status = runInto(out, err, std::move(args), read_back);
     return {status, out.str(), err.str()};
 }
 
@@ -91,7 +94,9 @@ const Explained explained[] = {
     {"1.5", "number followed by other text", tool::GroupingOrDecimal},
     {"1e2", "number followed by other text", tool::Exponent},
     {"1E+2", "number followed by other text", tool::Exponent},
-    {"0x1e2", nullptr, 0},
+    {"0x1e2", nullptr, tool::NotDecimal},
+    {"074", nullptr, tool::NotDecimal},
+    {" -074", "below the minimum", tool::NotDecimal},
     {nullptr, "absent", 0},
     {"*soon", "not a number", 0},
     {"*", "not a number", 0},
@@ -136,7 +141,12 @@ struct Status {
 
 const Status statuses[] = {
     {"CleanCheck", {"check"}, nullptr, nullptr, true, 0},
-    {"CleanShowJson", {"show", "--json", "0x12", "inquiry", "18"}, nullptr, nullptr, true, 0},
+    {"CleanShowJson", {"show", "--json", "0x12", "inquiry", "7"}, nullptr, nullptr, true, 0},
+    {"ShowByKernelName", {"show", "Lock/unlock cache(16)", "Seek(10)"}, nullptr, nullptr, true, 0},
+    {"PerCodeOfANamedCommand", {"check"}, "CDB_01", "30", true, 1},
+    {"EmptyPerCodeOfANamedCommand", {"check"}, "CDB_01", "", true, 0},
+    {"OctalNumber", {"check"}, "REWIND", "0600", true, 1},
+    {"HexNumberPerCode", {"check"}, "CDB_05", "0x1e", true, 1},
     {"ShowByNames",
      {"show", "LOCATE(16)", "cdb_9a", "DEFAULT", "Locate (10)"},
      nullptr,
@@ -165,7 +175,7 @@ const Status statuses[] = {
     {"Version", {"--version"}, nullptr, nullptr, true, 0},
     {"OptionsBeforeCommand", {"--json", "show", "0x12"}, "INQUIRY", "soon", true, 0},
     {"OptionsBetweenOperands", {"show", "1", "--json", "2"}, nullptr, nullptr, true, 0},
-    {"DashDashEndsOptions", {"show", "--", "18"}, nullptr, nullptr, true, 0},
+    {"DashDashEndsOptions", {"show", "--", "0x12"}, nullptr, nullptr, true, 0},
     {"DashDashBeforeCommand", {"--json", "--", "check"}, "INQUIRY", "soon", true, 1},
     {"AbbreviatedOption", {"check", "--js"}, nullptr, nullptr, true, 0},
     // Usage errors: one line on stderr, exit 2.
@@ -181,7 +191,9 @@ const Status statuses[] = {
     {"NegativeOpcode", {"show", "-1"}, nullptr, nullptr, true, 2},
     {"NegativeOpcodeAfterDashDash", {"show", "--", "-1"}, nullptr, nullptr, true, 2},
     {"WordAsOpcode", {"show", "foo"}, nullptr, nullptr, true, 2},
-    {"OctalLooking", {"show", "010"}, nullptr, nullptr, true, 2},
+    {"OctalLooking", {"show", "0146"}, nullptr, nullptr, true, 2},
+    {"TwoDigitsEitherBase", {"show", "92"}, nullptr, nullptr, true, 2},
+    {"BareHexByte", {"show", "8c"}, nullptr, nullptr, true, 2},
     {"UnknownName", {"show", "locat"}, nullptr, nullptr, true, 2},
     {"AmbiguousName", {"show", "locate"}, nullptr, nullptr, true, 2},
     {"PerCodeWhereANamedValueWins", {"show", "CDB_12"}, nullptr, nullptr, true, 2},
@@ -224,7 +236,7 @@ TEST_P(ExitStatus, AndNoWrite) {
 }
 
 // set and reset over a registry of current markers and the install entry, with one value seeded.
-enum class Fault { None, DropWrites, ThrowOnWrite, ThrowOnReadBack, StoreRefuses };
+enum class Fault { None, DropWrites, ThrowOnWrite, ThrowOnReadBack, StoreRefuses, ForkedEarly };
 
 struct Write {
     const char* label;
@@ -234,13 +246,20 @@ struct Write {
     int status;
     const char* after;  // nullptr: absent
     std::size_t writes;
-    const char* out;  // the report line; on failure, what the message says, or ""
+    const char* out;  // the report after the store line; on failure, what the message says
     Fault fault = Fault::None;
 };
 
 // clang-format off
 const Write writes_table[] = {
     {"SetByCommandName", {"set", "LOCATE(16)", "1h"}, "CDB_92", nullptr, 0, "3600", 1, "CDB_92: absent -> \"3600\": 120 s -> 3600 s"},
+    {"SetByKernelName", {"set", "Lock/unlock cache(16)", "1h"}, "CDB_92", nullptr, 0, "3600", 1, "0x92 (the kernel's \"Lock/unlock cache(16)\") is LOCATE(16) on tape drives\nCDB_92: absent -> \"3600\": 120 s -> 3600 s"},
+    {"SetTwoDigits", {"set", "92", "1h"}, "CDB_5C", nullptr, 2, nullptr, 0, "92: write 0x92 for the byte the kernel prints, or 0x5C for decimal 92"},
+    {"SetBareHexByte", {"set", "8c", "1h"}, "CDB_8C", nullptr, 2, nullptr, 0, "\"8c\": write 0x8C for the byte the kernel prints"},
+    {"SetC1ControlInName", {"set", "a\x9B[2J", "1h"}, "REWIND", "900", 2, "900", 0, "unknown name \"a\\x9B[2J\""},
+    {"SetSpaceAdvice", {"set", "REWIND", "15 m"}, "REWIND", "900", 2, "900", 0, "the library reads \"15 m\" as 15; write 900 or 15m"},
+    {"SetUnitAsOperand", {"set", "REWIND", "30", "m"}, "REWIND", "900", 2, "900", 0, "too many operands: \"m\"; did you mean 30m?"},
+    {"SetNotSeenByANewProcess", {"set", "REWIND", "600"}, "REWIND", "900", 2, "600", 1, "did not read back as written: a new process reads \"900\"", Fault::ForkedEarly},
     {"SetRepairsATrap", {"set", "rewind", "900"}, "REWIND", "1 800", 0, "900", 1, "REWIND: \"1 800\" -> \"900\": 1 s -> 900 s"},
     {"SetUnits", {"set", "REWIND", "1h30m"}, "REWIND", "900", 0, "5400", 1, "REWIND: \"900\" -> \"5400\": 900 s -> 5400 s"},
     {"SetDecimalWithLeadingZero", {"set", "0x01", "0900"}, "REWIND", nullptr, 0, "900", 1, "REWIND: \"*1800*\" -> \"900\": 1800 s -> 900 s"},
@@ -261,14 +280,17 @@ const Write writes_table[] = {
     {"SetPerCodeOfANamedCommand", {"set", "CDB_01", "900"}, "CDB_01", nullptr, 2, nullptr, 0, ""},
     {"SetWriteDoesNotStick", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "did not read back as written", Fault::DropWrites},
     {"SetStoreThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "900", 1, "", Fault::ThrowOnWrite},
-    {"SetReadBackThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "600", 1, "the platform store failed", Fault::ThrowOnReadBack},
-    {"SetStoreRefuses", {"set", "0x92", "600"}, "CDB_92", nullptr, 2, nullptr, 1, "the platform store refused to write CDB_92", Fault::StoreRefuses},
+    {"SetReadBackThrows", {"set", "REWIND", "600"}, "REWIND", "900", 2, "600", 1, "REWIND was written (\"900\" -> \"600\"), but reading it back failed: the platform store failed", Fault::ThrowOnReadBack},
+    {"SetStoreRefuses", {"set", "0x92", "600"}, "CDB_92", nullptr, 2, nullptr, 1, "the platform store refused to write CDB_92: stand-in store: cannot", Fault::StoreRefuses},
     {"ResetNamed", {"reset", "REWIND"}, "REWIND", "900", 0, "*1800*", 1, "REWIND: \"900\" -> \"*1800*\": 900 s -> 1800 s"},
     {"ResetNamedAlready", {"reset", "Rewind"}, "REWIND", "*1800*", 0, "*1800*", 0, "REWIND: \"*1800*\" already; nothing written"},
     {"ResetDefault", {"reset", "DEFAULT"}, "DEFAULT", "5", 0, "*120*", 1, "DEFAULT: \"5\" -> \"*120*\": 5 s -> 120 s"},
     {"ResetPerCode", {"reset", "0x92"}, "CDB_92", "3600", 0, "", 1, "CDB_92: \"3600\" -> \"\": 3600 s -> 120 s"},
     {"ResetPerCodeAbsent", {"reset", "cdb_92"}, "CDB_92", nullptr, 0, nullptr, 0, "CDB_92: absent already; nothing written"},
     {"ResetDryRun", {"reset", "--dry-run", "LOCATE16"}, "CDB_92", "3600", 0, "3600", 0, "CDB_92: \"3600\" -> \"\": 3600 s -> 120 s (dry run: nothing written)"},
+    {"ResetDefaultDryRun", {"reset", "--dry-run", "DEFAULT"}, "DEFAULT", "5", 0, "5", 0, "DEFAULT: \"5\" -> \"*120*\": 5 s -> 120 s (dry run: nothing written)"},
+    {"ResetPerCodeOfANamedCommand", {"reset", "CDB_01"}, "CDB_01", "30", 0, "", 1, "CDB_01: \"30\" -> \"\": 1800 s -> 1800 s"},
+    {"ResetNotSeenByANewProcess", {"reset", "0x92"}, "CDB_92", "3600", 2, "", 1, "CDB_92 did not read back as written", Fault::ForkedEarly},
     {"ResetWriteDoesNotStick", {"reset", "REWIND"}, "REWIND", "900", 2, "900", 1, "", Fault::DropWrites},
 };
 // clang-format on
@@ -298,7 +320,9 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
         ASSERT_NE(::mkdtemp(folder.data()), nullptr);
         ::setenv("QRLIB_STAND_IN_FILE", (folder + "/missing/store.ini").c_str(), 1);
     }
-    const Outcome r = runWithOutput(w.args);
+    const Outcome r =
+        runWithOutput(w.args, w.fault == Fault::ForkedEarly ? tool::ReadBack::ForkedEarly
+                                                            : tool::ReadBack::SameProcess);
     if (w.fault == Fault::StoreRefuses) {
         ::unsetenv("QRLIB_STAND_IN_FILE");
         ::rmdir(folder.c_str());
@@ -315,7 +339,7 @@ TEST_P(WriteCommand, ChangesOneValueOrNone) {
         EXPECT_EQ(*now, w.after);
     }
     if (w.status == 0) {
-        EXPECT_EQ(lines(r.out), std::vector<std::string>{w.out});
+        EXPECT_EQ(r.out, "store: " + tool::storeDescription() + "\n" + w.out + "\n");
         EXPECT_EQ(r.err, "");
     } else {
         EXPECT_EQ(r.out, "");
@@ -398,8 +422,9 @@ TEST(AdminTool, CheckTextView) {
     st::seed("ScsiTimeouts", "REWIND", "soon");
     const Outcome r = runWithOutput({"check"});
     EXPECT_EQ(r.status, 1);
-    const std::vector<std::string> expected = lines(
-        R"(install entry vARURAROD under Base: present, the load repairs values
+    const std::vector<std::string> expected =
+        lines("store: " + tool::storeDescription() + "\n" +
+              R"(install entry vARURAROD under Base: present, the load repairs values
 NAME                                     TIMEOUT  REPAIR     STORED, WHY, WARNINGS
 DEFAULT                                      120  -          "*120*"
 CDB_00 to CDB_04                               -  -          absent
@@ -579,17 +604,41 @@ TEST(AdminTool, AnyStoreFailureIsOneLine) {
     }
 }
 
-// A report that cannot be written (standard output closed, a full disk) is no success.
+// A report that cannot be written is no success, and the message names the cause: here a pipe
+// that nobody reads. After set, it says that the value was written all the same.
 TEST(AdminTool, AReportThatCannotBeWrittenIsExit2) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"show"}, {"check"}, {"--help"}}) {
+    const struct {
+        std::vector<std::string> args;
+        bool pipe;
+        const char* err;
+    } rows[] = {
+        {{"show"}, false, "scsi-timeouts: write error on standard output\n"},
+        {{"--help"}, true, "scsi-timeouts: write error on standard output: Broken pipe\n"},
+        {{"check"}, true, "scsi-timeouts: write error on standard output: Broken pipe\n"},
+        {{"set", "REWIND", "10m"},
+         true,
+         "scsi-timeouts: write error on standard output: Broken pipe; REWIND was written "
+         "(\"*1800*\" -> \"600\")\n"},
+    };
+    const auto ignored = std::signal(SIGPIPE, SIG_IGN);
+    for (const auto& row : rows) {
         st::reset();
         installProbe();
-        std::ostream closed(nullptr);  // every write fails
-        std::ostringstream err;
-        EXPECT_EQ(runInto(closed, err, args), 2) << args[0];
-        EXPECT_EQ(err.str(), "scsi-timeouts: cannot write the report\n") << args[0];
+        seedCurrentMarkers();
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ::close(fds[0]);  // nobody reads
+        {
+            tool::FdOutput broken(fds[1]);
+            std::ostream out(row.pipe ? &broken : nullptr);  // without a buffer, every write fails
+            std::ostringstream err;
+            EXPECT_EQ(runInto(out, err, row.args), 2) << row.args[0];
+            EXPECT_EQ(err.str(), row.err) << row.args[0];
+        }
+        ::close(fds[1]);
     }
+    std::signal(SIGPIPE, ignored);
+    EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "600");
 }
 
 }  // namespace
