@@ -86,12 +86,9 @@ std::vector<Entry> readEntries(const Text& text) {
             section = e.name;
             unnamed = e.kind == Entry::Unreadable;
         } else if (e.kind == Entry::Value && section.empty()) {
-            e = {Entry::Unreadable,
-                 {},
-                 0,
-                 {},
-                 unnamed ? "a value under a [section] line that does not parse"
-                         : "a value before any [section]"};
+            const char* why = unnamed ? "a value under a [section] line that does not parse"
+                                      : "a value before any [section]";
+            e = {Entry::Unreadable, {}, 0, {}, why};
         }
         e.section = section;
         entries.push_back(std::move(e));

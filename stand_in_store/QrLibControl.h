@@ -1,7 +1,6 @@
 // Test-only control of the stand-in libQrLib.so: seed and read values, see every store call,
 // make the constructor or a chosen store call throw, hold a construction or a save at a known
-// point, and switch on behaviours that other stores
-// have. Not part of the platform library.
+// point, and switch on behaviours that other stores have. Not part of the platform library.
 #pragma once
 
 #include <functional>
