@@ -50,6 +50,8 @@ class FdOutput : public std::streambuf {
     explicit FdOutput(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
     FdOutput(const FdOutput&) = delete;
     FdOutput& operator=(const FdOutput&) = delete;
+    FdOutput(FdOutput&&) = delete;
+    FdOutput& operator=(FdOutput&&) = delete;
     ~FdOutput() override { sync(); }
     int error() const { return error_; }  // errno of the first failed write; 0: none
 
@@ -72,6 +74,8 @@ class StoreMessages {
     ~StoreMessages();
     StoreMessages(const StoreMessages&) = delete;
     StoreMessages& operator=(const StoreMessages&) = delete;
+    StoreMessages(StoreMessages&&) = delete;
+    StoreMessages& operator=(StoreMessages&&) = delete;
     // Stops collecting; the text so far, its lines joined by "; ".
     std::string take();
 

@@ -97,7 +97,8 @@ std::string StoreMessages::take() {
         char buffer[4096];
         ssize_t n = 0;
         ::lseek(file_, 0, SEEK_SET);
-        while ((n = ::read(file_, buffer, sizeof buffer)) > 0 && text.size() < 64 * 1024) {
+        while ((n = ::read(file_, buffer, sizeof buffer)) > 0 &&
+               text.size() < std::size_t{64} * 1024) {
             text.append(buffer, static_cast<std::size_t>(n));
         }
         ::close(file_);
