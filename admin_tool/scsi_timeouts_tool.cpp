@@ -340,7 +340,8 @@ int runCheck(const Arguments& args, Streams io) {
     return hasFindings(*report, misspelled) ? exit_findings : exit_clean;
 }
 
-// Why standard output could not be written, as coreutils names it.
+}  // namespace
+
 std::string writeError(const std::ostream& out) {
     const auto* fd = dynamic_cast<const FdOutput*>(out.rdbuf());
     const int error = fd != nullptr ? fd->error() : 0;
@@ -348,12 +349,10 @@ std::string writeError(const std::ostream& out) {
            (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
 }
 
-}  // namespace
-
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
-    std::string written;
-    const Streams io{out, err, read_back, &written};
+    const Streams io{out, err};
     Arguments args;
+    args.how_to_read_back = read_back;
     const std::string error = parseArguments(argc, argv, args);
     if (!error.empty()) {
         return usageError(err, error);
@@ -400,9 +399,9 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
     } else {
         status = chosen->run(args, io);
     }
-    if (!out.flush()) {
-        err << "scsi-timeouts: " << writeError(out)
-            << (written.empty() ? "" : "; " + terminalSafe(written)) << '\n';
+    // A command that failed has said so in its one line.
+    if (status != exit_usage && !out.flush()) {
+        err << "scsi-timeouts: " << writeError(out) << '\n';
         return exit_usage;
     }
     return status;
