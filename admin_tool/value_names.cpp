@@ -170,8 +170,14 @@ ValueName byName(const std::string& norm) {
     }
     const std::size_t limit = std::max<std::size_t>(1, norm.size() / 3);
     std::vector<std::pair<std::size_t, std::size_t>> near;  // distance, index
+    // Two texts whose lengths differ by more than the limit are further apart than that.
+    const auto within = [&](const std::string& name) {
+        const std::size_t gap =
+            name.size() > norm.size() ? name.size() - norm.size() : norm.size() - name.size();
+        return gap <= limit ? distance(norm, name) : limit + 1;
+    };
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const std::size_t d = std::min(distance(norm, all[i].norm), distance(norm, all[i].base));
+        const std::size_t d = std::min(within(all[i].norm), within(all[i].base));
         if (d <= limit) {
             near.emplace_back(d, i);
         }
