@@ -13,15 +13,6 @@ constexpr int exit_clean = 0;
 constexpr int exit_findings = 1;
 constexpr int exit_usage = 2;  // also a failing store, and a write that did not read back
 
-struct Arguments {
-    bool help = false;
-    bool version = false;
-    bool json = false;
-    bool dry_run = false;
-    bool read_back = false;             // hidden: answer a read-back (ReadBack::NewProcess)
-    std::vector<std::string> operands;  // the command first
-};
-
 // Where set and reset read back what they wrote.
 enum class ReadBack : unsigned char {
     // The tool started anew (/proc/self/exe): the store as every program started later sees it.
@@ -35,12 +26,20 @@ enum class ReadBack : unsigned char {
     SameProcess,
 };
 
+struct Arguments {
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool dry_run = false;
+    bool read_back = false;             // hidden: answer a read-back (ReadBack::NewProcess)
+    std::vector<std::string> operands;  // the command first
+    ReadBack how_to_read_back = ReadBack::NewProcess;  // set by the caller, not the command line
+};
+
 // The report and the complaints, kept together so that they cannot change places.
 struct Streams {
     std::ostream& out;
     std::ostream& err;
-    ReadBack read_back = ReadBack::NewProcess;
-    std::string* written = nullptr;  // set and reset: what was written, for a failing report
 };
 
 // Standard output for the report, which remembers why a write failed (ENOSPC, EPIPE), so that
@@ -50,7 +49,9 @@ class FdOutput : public std::streambuf {
     explicit FdOutput(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
     FdOutput(const FdOutput&) = delete;
     FdOutput& operator=(const FdOutput&) = delete;
-    ~FdOutput() override { sync(); }
+    FdOutput(FdOutput&&) = delete;
+    FdOutput& operator=(FdOutput&&) = delete;
+    ~FdOutput() override { drain(); }
     int error() const { return error_; }  // errno of the first failed write; 0: none
 
   protected:
@@ -72,6 +73,8 @@ class StoreMessages {
     ~StoreMessages();
     StoreMessages(const StoreMessages&) = delete;
     StoreMessages& operator=(const StoreMessages&) = delete;
+    StoreMessages(StoreMessages&&) = delete;
+    StoreMessages& operator=(StoreMessages&&) = delete;
     // Stops collecting; the text so far, its lines joined by "; ".
     std::string take();
 
@@ -80,6 +83,10 @@ class StoreMessages {
     int saved_ = -1;
     int file_ = -1;
 };
+
+// "write error on standard output: No space left on device": why `out` failed, as coreutils
+// names it.
+std::string writeError(const std::ostream& out);
 
 // One line on `err`, pointing to --help, every unsafe byte of the message escaped. Returns
 // exit_usage.

@@ -183,10 +183,10 @@ std::string advice(const std::string& compact, const char* otherwise) {
     return "write " + std::to_string(d.seconds) + " or " + unitsText(d.seconds);
 }
 
-std::string without(const char* text, const char* characters) {
+std::string withoutWhiteSpace(const char* text) {
     std::string out;
     for (const char* p = text; *p != 0; ++p) {
-        if (std::strchr(characters, *p) == nullptr) {
+        if (std::isspace(static_cast<unsigned char>(*p)) == 0) {
             out += *p;
         }
     }
@@ -222,7 +222,7 @@ std::string durationErrorText(DurationError error, const char* text) {
             return "no number: give whole seconds (900) or a number with a unit (15m)";
         case DurationError::WhiteSpace:
             return "white space: " + libraryReads(text) +
-                   advice(without(text, " \t\n\v\f\r"), "write whole seconds or units (15m)");
+                   advice(withoutWhiteSpace(text), "write whole seconds or units (15m)");
         case DurationError::GroupingOrDecimal:
             return "grouping or a decimal point: " + libraryReads(text) +
                    (std::strchr(text, '.') != nullptr

@@ -18,6 +18,8 @@ class FreshReader {
     ~FreshReader();  // a reader never asked ends without reading
     FreshReader(const FreshReader&) = delete;
     FreshReader& operator=(const FreshReader&) = delete;
+    FreshReader(FreshReader&&) = delete;
+    FreshReader& operator=(FreshReader&&) = delete;
 
     // The registry as the reader finds it; false, with why on one line, when it found none.
     bool read(RegistryReport& report, std::string& why);

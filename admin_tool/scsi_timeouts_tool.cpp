@@ -97,7 +97,8 @@ std::string StoreMessages::take() {
         char buffer[4096];
         ssize_t n = 0;
         ::lseek(file_, 0, SEEK_SET);
-        while ((n = ::read(file_, buffer, sizeof buffer)) > 0 && text.size() < 64 * 1024) {
+        while ((n = ::read(file_, buffer, sizeof buffer)) > 0 &&
+               text.size() < std::size_t{64} * 1024) {
             text.append(buffer, static_cast<std::size_t>(n));
         }
         ::close(file_);
@@ -150,7 +151,7 @@ const char tool_help[] =
     "Commands:\n"
     "  show    the timeout of each operation code, the value that decides it, its command\n"
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
-    "  set     write a value's timeout, then read it back as the library will\n"
+    "  set     write a value's timeout, then read it back in a new process\n"
     "  reset   put a value back to its built-in behaviour\n"
     "\n"
     "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92, 7 or 146;\n"
@@ -190,21 +191,20 @@ const char check_help[] =
 const char set_help[] =
     "Usage: scsi-timeouts set [--dry-run] NAME DURATION\n"
     "Writes the value that NAME means as plain seconds, then reads it back in a new process\n"
-    "with the library's own reader. DURATION is whole seconds (900) or numbers\n"
-    "with units s, m, h, d (90s, 15m, 1h30m, 1d), 1 second to 1 day; digits are decimal.\n"
-    "--dry-run prints what would be written and writes nothing. Processes started after the\n"
-    "change use it. The first line names the store. Exit status 0 done, 2 refused or not\n"
-    "stored as asked.\n";
+    "with the library's own reader. DURATION is whole seconds (900) or numbers with units\n"
+    "s, m, h, d (90s, 15m, 1h30m, 1d), 1 second to 1 day; digits are decimal. --dry-run\n"
+    "prints what would be written and writes nothing. Processes started after the change\n"
+    "use it. The first line names the store. Exit status 0 done, 2 refused or not stored\n"
+    "as asked.\n";
 
 const char reset_help[] =
     "Usage: scsi-timeouts reset [--dry-run] NAME\n"
     "Puts the value that NAME means back to its built-in behaviour: DEFAULT and the named\n"
     "commands get the marker of their built-in default (*1800*), a CDB_xx value an empty text\n"
-    "(it then reads as no value; also CDB_xx of a named command, which is never used).\n"
-    "Nothing is written when the value holds that already; what is written is read back in a\n"
-    "new process. --dry-run prints what would be written and writes nothing. Exit status 0 done, 2 "
-    "refused\n"
-    "or not stored as asked.\n";
+    "(it then reads as no value; so is a CDB_xx of a named command cleared, which the load\n"
+    "never uses). Nothing is written when the value holds that already; what is written is\n"
+    "read back in a new process. --dry-run prints what would be written and writes nothing.\n"
+    "The first line names the store. Exit status 0 done, 2 refused or not stored as asked.\n";
 
 bool hasFindings(const RegistryReport& report, const std::vector<Misspelled>& misspelled) {
     return !misspelled.empty() ||
@@ -340,7 +340,8 @@ int runCheck(const Arguments& args, Streams io) {
     return hasFindings(*report, misspelled) ? exit_findings : exit_clean;
 }
 
-// Why standard output could not be written, as coreutils names it.
+}  // namespace
+
 std::string writeError(const std::ostream& out) {
     const auto* fd = dynamic_cast<const FdOutput*>(out.rdbuf());
     const int error = fd != nullptr ? fd->error() : 0;
@@ -348,12 +349,10 @@ std::string writeError(const std::ostream& out) {
            (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
 }
 
-}  // namespace
-
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
-    std::string written;
-    const Streams io{out, err, read_back, &written};
+    const Streams io{out, err};
     Arguments args;
+    args.how_to_read_back = read_back;
     const std::string error = parseArguments(argc, argv, args);
     if (!error.empty()) {
         return usageError(err, error);
@@ -400,9 +399,9 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
     } else {
         status = chosen->run(args, io);
     }
-    if (!out.flush()) {
-        err << "scsi-timeouts: " << writeError(out)
-            << (written.empty() ? "" : "; " + terminalSafe(written)) << '\n';
+    // A command that failed has said so in its one line.
+    if (status != exit_usage && !out.flush()) {
+        err << "scsi-timeouts: " << writeError(out) << '\n';
         return exit_usage;
     }
     return status;

@@ -143,13 +143,42 @@ void addMatch(ValueName& v, const Spelling& s) {
     }
 }
 
-// What the spellings say about a normalised name: one value, several, or close ones.
-ValueName byName(const std::string& norm) {
+// Close: within a third of the length, one edit at least, against the name or its base. No
+// listed name is near a long text.
+ValueName closeMatches(const std::string& norm) {
     const std::vector<Spelling>& all = spellings();
+    if (norm.size() > 64) {
+        return blank(NameError::Unknown);
+    }
+    const std::size_t limit = std::max<std::size_t>(1, norm.size() / 3);
+    // Two texts whose lengths differ by more than the limit are further apart than that.
+    const auto within = [&](const std::string& name) {
+        const std::size_t gap =
+            name.size() > norm.size() ? name.size() - norm.size() : norm.size() - name.size();
+        return gap <= limit ? distance(norm, name) : limit + 1;
+    };
+    std::vector<std::pair<std::size_t, std::size_t>> near;  // distance, index
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::size_t d = std::min(within(all[i].norm), within(all[i].base));
+        if (d <= limit) {
+            near.emplace_back(d, i);
+        }
+    }
+    std::stable_sort(near.begin(), near.end());
+    ValueName unknown = blank(NameError::Unknown);
+    for (const auto& n : near) {
+        addMatch(unknown, all[n.second]);
+    }
+    return unknown;
+}
+
+// What the spellings say about a normalised name: one value, several, or close ones. The exact
+// name first ("verify" is VERIFY), then the name without its size ("locate").
+ValueName byName(const std::string& norm) {
     for (const bool by_base : {false, true}) {
         ValueName found = blank(NameError::Unknown);
         const Spelling* first = nullptr;
-        for (const Spelling& s : all) {
+        for (const Spelling& s : spellings()) {
             if ((by_base ? s.base : s.norm) == norm) {
                 addMatch(found, s);
                 first = first != nullptr ? first : &s;
@@ -163,25 +192,7 @@ ValueName byName(const std::string& norm) {
             return found;
         }
     }
-    // Close: within a third of the length, one edit at least, against the name or its base. No
-    // listed name is near a long text.
-    if (norm.size() > 64) {
-        return blank(NameError::Unknown);
-    }
-    const std::size_t limit = std::max<std::size_t>(1, norm.size() / 3);
-    std::vector<std::pair<std::size_t, std::size_t>> near;  // distance, index
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const std::size_t d = std::min(distance(norm, all[i].norm), distance(norm, all[i].base));
-        if (d <= limit) {
-            near.emplace_back(d, i);
-        }
-    }
-    std::stable_sort(near.begin(), near.end());
-    ValueName unknown = blank(NameError::Unknown);
-    for (const auto& n : near) {
-        addMatch(unknown, all[n.second]);
-    }
-    return unknown;
+    return closeMatches(norm);
 }
 
 // An operation code as a whole number: 0x.., or decimal digits. False when the text is not one.

@@ -146,7 +146,7 @@ int runWrite(const Arguments& args, bool set, Streams io) {
     // Before the write: a reader forked after it could hold what this process wrote in memory.
     std::unique_ptr<FreshReader> fresh;
     if (!args.dry_run) {
-        fresh = std::make_unique<FreshReader>(io.read_back);
+        fresh = std::make_unique<FreshReader>(args.how_to_read_back);
     }
     // What the store prints goes into the one line of a failure, or after the report.
     StoreMessages store_said;
@@ -206,10 +206,11 @@ int runWrite(const Arguments& args, bool set, Streams io) {
                       " did not read back as written: a new process reads " + quoted(now) +
                       " from " + storeDescription());
     }
-    if (io.written != nullptr) {
-        *io.written = written;
-    }
     io.out << lead << line << ": " << was << " s -> " << timeoutOf(*after, req.name) << " s\n";
+    if (!io.out.flush()) {
+        io.err << "scsi-timeouts: " << writeError(io.out) << "; " << terminalSafe(written) << '\n';
+        return exit_usage;
+    }
     return exit_clean;
 }
 

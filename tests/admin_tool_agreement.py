@@ -93,6 +93,8 @@ def agree(tool, example, path, text):
         sys.exit("FAIL: the tool changed the registry file")
     if len(check["values"]) != 274 or len(show["table"]) != 256:
         sys.exit("FAIL: check must list 274 values and show 256 entries")
+    if check["store"] != f"the stand-in's file {path}":
+        sys.exit(f"FAIL: check names the store {check['store']!r}")
 
     table = lookups(example, path)
     after = stored(tool, path)
