@@ -17,7 +17,10 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
-    std::vector<std::string> operands;  // the command first
+    bool apply = false;                      // advise
+    std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
+    std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order
+    std::vector<std::string> operands;       // the command first
 };
 
 // The report and the complaints, kept together so that they cannot change places.

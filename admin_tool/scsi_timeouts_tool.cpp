@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "advise.h"
 #include "command_line.h"
 #include "scsi_timeouts_tool.h"
 #include "value_names.h"
@@ -48,6 +49,8 @@ const char tool_help[] =
     "       scsi-timeouts check [--json]\n"
     "       scsi-timeouts set [--dry-run] NAME DURATION\n"
     "       scsi-timeouts reset [--dry-run] NAME\n"
+    "       scsi-timeouts advise [--json] [--drive-report FILE]... [--kernel-log FILE]...\n"
+    "                            [--apply [--dry-run]]\n"
     "       scsi-timeouts --help | --version\n"
     "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, checks its\n"
     "values, and changes one value safely.\n"
@@ -57,6 +60,7 @@ const char tool_help[] =
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
     "  set     write a value's timeout, then read it back as the library will\n"
     "  reset   put a value back to its built-in behaviour\n"
+    "  advise  propose values to set from a drive's timeout report or the kernel log\n"
     "\n"
     "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92 or 146) or\n"
     "a SCSI command name (\"LOCATE(16)\", locate16), in any case. A change takes effect in\n"
@@ -118,12 +122,15 @@ std::string echo(const std::string& text) {
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int { opt_version = 256, opt_json, opt_dry_run };
+    enum : int { opt_version = 256, opt_json, opt_dry_run, opt_apply, opt_drive, opt_log };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
         {"json", no_argument, nullptr, opt_json},
         {"dry-run", no_argument, nullptr, opt_dry_run},
+        {"apply", no_argument, nullptr, opt_apply},
+        {"drive-report", required_argument, nullptr, opt_drive},
+        {"kernel-log", required_argument, nullptr, opt_log},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -151,9 +158,21 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
             case opt_dry_run:
                 args.dry_run = true;
                 break;
+            case opt_apply:
+                args.apply = true;
+                break;
+            case opt_drive:
+                args.drive_reports.emplace_back(optarg);
+                break;
+            case opt_log:
+                args.kernel_logs.emplace_back(optarg);
+                break;
             default:
                 if (optopt == 0) {
                     return "unknown option " + echo(argv[optind - 1]);
+                }
+                if (optopt == opt_drive || optopt == opt_log) {
+                    return "option " + echo(argv[optind - 1]) + " needs a FILE ('-': standard input)";
                 }
                 if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
                     const std::string given = argv[optind - 1];
@@ -251,6 +270,7 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
          [](const Arguments& args, Streams io) { return runWrite(args, true, io); }},
         {"reset", reset_help, false, true,
          [](const Arguments& args, Streams io) { return runWrite(args, false, io); }},
+        {"advise", advise_help, true, true, runAdvise},
     };
     const Command* chosen = nullptr;
     for (const Command& c : commands) {
@@ -272,6 +292,9 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return usageError(err, command + " takes no --json");
     } else if (args.dry_run && !chosen->dry_run) {
         return usageError(err, command + " takes no --dry-run: it never writes");
+    } else if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty()) &&
+               chosen->run != runAdvise) {
+        return usageError(err, command + " takes no --apply, --drive-report or --kernel-log");
     } else {
         status = chosen->run(args, io);
     }
