@@ -284,6 +284,11 @@ TEST_F(AdviseCommand, FieldExample) {
     EXPECT_EQ(p["evidence"][0]["timestamp"], "456431.184458");
     EXPECT_EQ(p["notes"].size(), 1u);
     EXPECT_EQ(j["counts"], nlohmann::json::parse(R"({"lines": 2, "events": 1, "unnamed": 0})"));
+
+    // A line longer than the reader's buffer is one line, and what follows it is read.
+    const std::string long_line = file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
+    const auto k = nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
+    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 3, "events": 1, "unnamed": 0})"));
 }
 
 TEST_F(AdviseCommand, DriveReportAboveOneDay) {
