@@ -204,6 +204,10 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
     return ok;
 }
 
+bool isProposal(const Advice& a) {
+    return a.proposed > a.in_force;
+}
+
 // The notes the log gives about the sender's timeout.
 void senderNote(const CodeEvidence& c, Advice& a) {
     const int64_t in_force_ms = int64_t{a.in_force} * 1000;
@@ -221,9 +225,10 @@ void senderNote(const CodeEvidence& c, Advice& a) {
     a.notes.push_back("the log shows a timeout of " + seconds(shown) + ", not the " +
                       std::to_string(a.in_force) +
                       " s in force: the program that sent the command did not use this "
-                      "registry's value, or it started before the value was set; the "
-                      "proposal helps only once the sender takes its timeout from the "
-                      "library (getScsiTimeout) in a process started after the change");
+                      "registry's value, or it started before the value was set; " +
+                      (isProposal(a) ? "the proposal" : "the value in force") +
+                      " helps only once the sender takes its timeout from the library "
+                      "(getScsiTimeout) in a process started after the change");
 }
 
 std::vector<Advice> advise(const Evidence& ev, const RegistryReport& registry,
@@ -260,16 +265,14 @@ std::vector<Advice> advise(const Evidence& ev, const RegistryReport& registry,
                 a.expired_ms = std::max(a.expired_ms, int64_t{a.in_force} * 1000);
             }
             want = std::max<int64_t>(want, timeoutAfter(a.expired_ms));
-            senderNote(log, a);
         }
         a.proposed = static_cast<int32_t>(std::min<int64_t>(want, one_day));
+        if (log.events > 0) {
+            senderNote(log, a);
+        }
         out.push_back(std::move(a));
     }
     return out;
-}
-
-bool isProposal(const Advice& a) {
-    return a.proposed > a.in_force;
 }
 
 std::vector<std::string> setCommand(const Advice& a) {
