@@ -69,7 +69,7 @@ struct Evidence {
 // One proposal, or a code for which the timeout in force is enough.
 struct Advice {
     unsigned char opcode = 0;
-    ValueName value{};              // what set writes
+    ValueName value{};                 // what set writes
     const ValueReport* now = nullptr;  // what decides the code now
     int32_t in_force = 0;
     int32_t proposed = 0;
@@ -319,8 +319,8 @@ void adviseText(std::ostream& out, const Evidence& ev, const std::vector<Advice>
             << " s (" << a.now->name << ")  ";
         if (isProposal(a)) {
             const std::vector<std::string> set = setCommand(a);
-            out << "proposed " << a.proposed << " s: " << set[0] << ' ' << set[1] << ' '
-                << set[2] << ' ' << set[3];
+            out << "proposed " << a.proposed << " s: " << set[0] << ' ' << set[1] << ' ' << set[2]
+                << ' ' << set[3];
         } else {
             out << "enough, nothing proposed";
         }
@@ -360,12 +360,13 @@ Json evidenceJson(const Advice& a, const Evidence& ev) {
                          {"nominal", ask.nominal}});
     }
     for (const LogEvent& e : ev.log.codes[a.opcode].first) {
-        items.push_back({{"source", "kernel-log"},
-                         {"file", bytesJson(ev.log_files[e.file])},
-                         {"line", e.line},
-                         {"device", bytesJson(e.device)},
-                         {"timestamp", e.timestamp.empty() ? Json(nullptr) : bytesJson(e.timestamp)},
-                         {"expired", e.expired() >= 0 ? secondsJson(e.expired()) : Json(nullptr)}});
+        items.push_back(
+            {{"source", "kernel-log"},
+             {"file", bytesJson(ev.log_files[e.file])},
+             {"line", e.line},
+             {"device", bytesJson(e.device)},
+             {"timestamp", e.timestamp.empty() ? Json(nullptr) : bytesJson(e.timestamp)},
+             {"expired", e.expired() >= 0 ? secondsJson(e.expired()) : Json(nullptr)}});
     }
     return items;
 }
@@ -439,7 +440,8 @@ int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams i
             std::string not_applied;
             for (auto rest = a; rest != advice.end(); ++rest) {
                 if (isProposal(*rest)) {
-                    not_applied += (not_applied.empty() ? "" : ", ") + std::string(rest->value.value);
+                    not_applied +=
+                        (not_applied.empty() ? "" : ", ") + std::string(rest->value.value);
                 }
             }
             std::string applied_names;

@@ -76,11 +76,10 @@ DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
         at += whole;
     }
     if (cut_short) {
-        report.warnings.push_back("cut short: the command data length promises " +
-                                  std::to_string(length) + " bytes, " +
-                                  std::to_string(size - header_size) +
-                                  " are present; used up to the last whole descriptor (byte " +
-                                  std::to_string(at) + ")");
+        report.warnings.push_back(
+            "cut short: the command data length promises " + std::to_string(length) + " bytes, " +
+            std::to_string(size - header_size) +
+            " are present; used up to the last whole descriptor (byte " + std::to_string(at) + ")");
     } else if (size > end) {
         report.warnings.push_back(std::to_string(size - end) + " bytes after the " +
                                   std::to_string(length) +

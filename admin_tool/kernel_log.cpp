@@ -482,7 +482,7 @@ void KernelLogScanner::line(string_view text) {
 // journalctl -o json: one object per line, the message in MESSAGE (byte values where it is not
 // UTF-8). Only lines that may matter are parsed.
 void KernelLogScanner::jsonLine(string_view text) {
-    static const string_view keys[] = {"\"MESSAGE\":[", "CDB", "abort",      "ABORT",
+    static const string_view keys[] = {"\"MESSAGE\":[", "CDB",           "abort",   "ABORT",
                                        "Abort",         "TIMEOUT_ERROR", "Result:", "timing out",
                                        "Error ",        "suppressed"};
     if (std::none_of(std::begin(keys), std::end(keys),
@@ -601,9 +601,9 @@ void KernelLogScanner::message(string_view msg, string_view stamp) {
     DevicePrefix dev;
     const bool has_device = devicePrefix(msg, dev);
     const bool host_driver =
-        !has_device && (startsWith(msg, "mptscsih: ") || startsWith(msg, "qla2xxx [") ||
-                        startsWith(msg, "CDB") || startsWith(msg, "printk: ") ||
-                        startsWith(msg, "scsi_"));
+        !has_device &&
+        (startsWith(msg, "mptscsih: ") || startsWith(msg, "qla2xxx [") || startsWith(msg, "CDB") ||
+         startsWith(msg, "printk: ") || startsWith(msg, "scsi_"));
     if (!has_device && !host_driver) {
         return;  // the prefilter: most lines are other subsystems'
     }
@@ -744,8 +744,8 @@ bool scanKernelLog(int fd, KernelLogScanner& scanner, std::string& error) {
         have += static_cast<std::size_t>(n);
         std::size_t start = 0;
         while (const void* nl = std::memchr(buffer.data() + start, '\n', have - start)) {
-            const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(nl) -
-                                                             buffer.data());
+            const std::size_t end =
+                static_cast<std::size_t>(static_cast<const char*>(nl) - buffer.data());
             if (!skipping) {
                 scanner.line(string_view(buffer.data() + start, end - start));
             }

@@ -14,13 +14,13 @@ namespace scsi_timeouts_tool {
 
 // One timed-out command that the log names by its CDB.
 struct LogEvent {
-    int file = 0;             // index of the log among those given
-    uint64_t line = 0;        // 1-based
+    int file = 0;              // index of the log among those given
+    uint64_t line = 0;         // 1-based
     unsigned char opcode = 0;  // the CDB's first byte, never the kernel's name for it
-    std::string device;       // "st 1:0:1:0"
-    std::string timestamp;    // as printed; empty when the line has none
-    int64_t timeout_ms = -1;  // "timeout M ms": the sender's timeout
-    int64_t cmd_age_ms = -1;  // "cmd_age=Ns": an age, retries included
+    std::string device;        // "st 1:0:1:0"
+    std::string timestamp;     // as printed; empty when the line has none
+    int64_t timeout_ms = -1;   // "timeout M ms": the sender's timeout
+    int64_t cmd_age_ms = -1;   // "cmd_age=Ns": an age, retries included
     // The timeout that expired: the printed one, else the age, else none (-1).
     int64_t expired() const { return timeout_ms >= 0 ? timeout_ms : cmd_age_ms; }
 };
@@ -57,7 +57,7 @@ struct KernelLogFindings {
 // A timed-out command seen, waiting for its CDB line.
 struct PendingEvent {
     bool active = false;
-    bool repeat = false;   // a further abort line for a command already counted
+    bool repeat = false;        // a further abort line for a command already counted
     bool maybe_repeat = false;  // counts as a repeat if its CDB names the same code again
     int file = 0;
     uint64_t line = 0;
@@ -74,7 +74,7 @@ struct LogDevice {
     std::string hctl;  // "1:0:1:0"
     uint64_t seen = 0;
     PendingEvent pending;
-    std::string last_scmd;  // of its last timed-out command
+    std::string last_scmd;   // of its last timed-out command
     bool last_open = false;  // no completion since its last timed-out command
     int last_opcode = -1;
     long last_tag = -1;
@@ -82,7 +82,7 @@ struct LogDevice {
 
 // Feeds lines to the pairing of events with their CDB lines. Pending events are bounded too.
 class KernelLogScanner {
-public:
+  public:
     explicit KernelLogScanner(KernelLogFindings& findings) : findings_(findings) {}
     // Starts the next log; whatever is pending in the previous one is settled first.
     void startFile(int file);
@@ -91,7 +91,7 @@ public:
     // The end of the input: events still waiting for a CDB line are unnamed.
     void finish();
 
-private:
+  private:
     void jsonLine(std::string_view text);
     void message(std::string_view msg, std::string_view timestamp);
     std::size_t device(std::string_view hctl);

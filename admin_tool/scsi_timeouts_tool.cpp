@@ -172,7 +172,8 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
                     return "unknown option " + echo(argv[optind - 1]);
                 }
                 if (optopt == opt_drive || optopt == opt_log) {
-                    return "option " + echo(argv[optind - 1]) + " needs a FILE ('-': standard input)";
+                    return "option " + echo(argv[optind - 1]) +
+                           " needs a FILE ('-': standard input)";
                 }
                 if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
                     const std::string given = argv[optind - 1];

@@ -27,7 +27,8 @@ void writeJournal(const std::string& path, long long bytes, long long& lines) {
         "kernel: usb 1-1.%d: new high-speed USB device number %d using xhci_hcd",
         "kernel: EXT4-fs (sda%d): mounted filesystem with ordered data mode. Quota mode: %d.",
         "systemd[1]: Started session-%d.scope - Session %d of User root.",
-        "kernel: audit: type=1400 audit(1765274400.%03d:%d): apparmor=\"ALLOWED\" operation=\"open\"",
+        "kernel: audit: type=1400 audit(1765274400.%03d:%d): apparmor=\"ALLOWED\" "
+        "operation=\"open\"",
         "sshd[%d]: Accepted publickey for backup from 10.0.0.%d port 52144 ssh2: ED25519",
         "kernel: e1000e 0000:00:19.%d eth0: NIC Link is Up 1000 Mbps Full Duplex, Flow: Rx/Tx %d",
         "CRON[%d]: (root) CMD (command -v debian-sa1 > /dev/null && debian-sa1 1 %d)",
@@ -116,7 +117,9 @@ int main(int argc, char** argv) {
     const std::string tool = argv[1];
     const long long mib = argc > 2 ? std::atoll(argv[2]) : 200;
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(argc > 3 ? argv[3] : tmp != nullptr ? tmp : "/tmp") +
+    std::string dir = std::string(argc > 3         ? argv[3]
+                                  : tmp != nullptr ? tmp
+                                                   : "/tmp") +
                       "/advise_bench_XXXXXX";
     if (::mkdtemp(dir.data()) == nullptr) {
         std::perror(dir.c_str());

@@ -38,10 +38,10 @@ Bytes be(uint32_t v, int n) {
 // One command descriptor; with `timeouts`, its timeouts descriptor of length `length`.
 Bytes cmd(unsigned char op, uint32_t nominal, uint32_t recommended, bool timeouts = true,
           int sa = -1, unsigned char other_flags = 0, uint32_t length = 10) {
-    const unsigned char flags = static_cast<unsigned char>(
-        (sa >= 0 ? 1 : 0) | (timeouts ? 2 : 0) | other_flags);
-    Bytes d = be(op, 1) + be(0, 1) + be(sa >= 0 ? static_cast<uint32_t>(sa) : 0, 2) +
-              be(0, 1) + be(flags, 1) + be(16, 2);
+    const unsigned char flags =
+        static_cast<unsigned char>((sa >= 0 ? 1 : 0) | (timeouts ? 2 : 0) | other_flags);
+    Bytes d = be(op, 1) + be(0, 1) + be(sa >= 0 ? static_cast<uint32_t>(sa) : 0, 2) + be(0, 1) +
+              be(flags, 1) + be(16, 2);
     return timeouts ? d + be(length, 2) + be(0, 2) + be(nominal, 4) + be(recommended, 4) : d;
 }
 Bytes report(const Bytes& body, int extra_length = 0) {
@@ -57,6 +57,7 @@ struct DriveRow {
     std::size_t warnings;
 };
 
+// clang-format off
 const DriveRow drive_rows[] = {
     {"RecommendedFirst", report(cmd(0x8C, 60, 132)), -1, 0x8C, 132, 0},
     {"NominalWhenNoRecommended", report(cmd(0x8C, 60, 0)), -1, 0x8C, 60, 0},
@@ -80,6 +81,7 @@ const DriveRow drive_rows[] = {
     {"TextFile", "# a text file\n", 0, 0, 0, 0},
     {"FileAboveOneMiB", report(Bytes(tool::drive_report_max - 3, '\0')), 1 << 20, 0, 0, 0},
 };
+// clang-format on
 
 class DriveReportRows : public ::testing::TestWithParam<DriveRow> {};
 
@@ -117,8 +119,8 @@ std::string summary(const std::string& text) {
     for (int code = 0; code < 256; ++code) {
         const tool::CodeEvidence& c = f.codes[code];
         if (c.events > 0) {
-            std::snprintf(buffer, sizeof buffer, "%02X x%d %lld, ", code, static_cast<int>(c.events),
-                          static_cast<long long>(c.longest_expired_ms));
+            std::snprintf(buffer, sizeof buffer, "%02X x%d %lld, ", code,
+                          static_cast<int>(c.events), static_cast<long long>(c.longest_expired_ms));
             out += buffer;
         }
     }
@@ -138,6 +140,7 @@ struct LogRow {
     const char* summary;
 };
 
+// clang-format off
 const LogRow log_rows[] = {
     {"Dmesg", "[456431.184458] " + abort_line + "\n[456431.184486] " + cdb_line, "8C x1 60000, unnamed 0"},
     {"DmesgT", "[Fri Dec 13 11:53:17 2024] " + abort_line + "\n[Fri Dec 13 11:53:17 2024] " + cdb_line, "8C x1 60000, unnamed 0"},
@@ -173,6 +176,7 @@ const LogRow log_rows[] = {
     {"CompletionEndsAPendingAbort", abort_line + "\nst 1:0:1:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\n" + cdb_line, "unnamed 1"},
     {"MailDamage", "> [1.0] " + abort_line + "\n> [1.0] " + cdb_line + "\nst 1:0:2:0: attempting task abort!scmd(0x3D)\nst 1:0:2:0: tag#1 CDB: Read\nattributes 8c 00\n", "unnamed 1"},
 };
+// clang-format on
 
 class KernelLogRows : public ::testing::TestWithParam<LogRow> {};
 
@@ -189,8 +193,8 @@ TEST(Advise, RoundingAndDurations) {
     const struct {
         int64_t expired_ms;
         int32_t seconds;
-    } rows[] = {{60000, 660}, {0, 600}, {1, 660}, {600000, 1200}, {601000, 1260},
-                {3600000, 7200}, {43200001, 86400}, {INT64_C(1) << 40, 86400}};
+    } rows[] = {{60000, 660},   {0, 600},        {1, 660},          {600000, 1200},
+                {601000, 1260}, {3600000, 7200}, {43200001, 86400}, {INT64_C(1) << 40, 86400}};
     for (const auto& row : rows) {
         EXPECT_EQ(tool::timeoutAfter(row.expired_ms), row.seconds) << row.expired_ms;
     }
@@ -231,7 +235,7 @@ std::string readFile(const std::string& path) {
 
 // A scratch folder with the sample registry as the store, and the evidence files.
 class AdviseCommand : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = ::testing::TempDir() + "advise_XXXXXX";
         ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
@@ -286,14 +290,15 @@ TEST_F(AdviseCommand, FieldExample) {
     EXPECT_EQ(j["counts"], nlohmann::json::parse(R"({"lines": 2, "events": 1, "unnamed": 0})"));
 
     // A line longer than the reader's buffer is one line, and what follows it is read.
-    const std::string long_line = file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
-    const auto k = nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
+    const std::string long_line =
+        file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
+    const auto k =
+        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
     EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 3, "events": 1, "unnamed": 0})"));
 }
 
 TEST_F(AdviseCommand, DriveReportAboveOneDay) {
-    const std::string rsoc =
-        file("drive.rsoc", report(cmd(0x8C, 60, 132) + cmd(0x93, 0, 166370)));
+    const std::string rsoc = file("drive.rsoc", report(cmd(0x8C, 60, 132) + cmd(0x93, 0, 166370)));
     const Outcome r = runTool({"advise", "--json", "--drive-report", rsoc});
     EXPECT_EQ(r.status, 1) << r.err;
     const auto j = nlohmann::json::parse(r.out);
@@ -330,9 +335,11 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
     } rows[] = {
         {{"advise", "--drive-report", rewind_600}, 0, "in force 900 s (REWIND)  enough"},
         {{"advise", "--drive-report", rewind_1000}, 1, "scsi-timeouts set REWIND 16m40s"},
-        {{"advise", "--drive-report", same_1000, "--drive-report", rewind_1000}, 1,
+        {{"advise", "--drive-report", same_1000, "--drive-report", rewind_1000},
+         1,
          "drive report \"" + same_1000 + "\" asks 1000 s"},
-        {{"advise", "--drive-report", rewind_600, "--drive-report", rewind_1000}, 1,
+        {{"advise", "--drive-report", rewind_600, "--drive-report", rewind_1000},
+         1,
          "drive report \"" + rewind_1000 + "\" asks 1000 s"},
         // READ's 2880 s in force counts for an event that printed no timeout; a cmd_age
         // shorter than it is a sign that the sender used its own timeout.
@@ -376,8 +383,8 @@ TEST_F(AdviseCommand, ApplyAgreesWithAFreshProcess) {
     EXPECT_NE(dry.out.find("would apply: CDB_8C: absent -> \"660\""), std::string::npos);
     EXPECT_EQ(readFile(store_), before) << "a dry run leaves the store byte for byte";
 
-    const Outcome applied = runTool({"advise", "--kernel-log", log, "--drive-report", rsoc,
-                                     "--apply"});
+    const Outcome applied =
+        runTool({"advise", "--kernel-log", log, "--drive-report", rsoc, "--apply"});
     EXPECT_EQ(applied.status, 1) << applied.err;
     EXPECT_NE(applied.out.find("applied: CDB_93: absent -> \"86400\""), std::string::npos);
     inFreshProcess([] {
@@ -403,7 +410,7 @@ TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
 
     st::reset();
     installProbe();
-    const int load = 1 + qr_scsi_timeouts::value_count;  // the probe, then every value
+    const int load = 1 + qr_scsi_timeouts::value_count;      // the probe, then every value
     st::failStoreCall(load + (load + 1 + load) + load + 1);  // advise, the first set, a write
     r = runTool({"advise", "--json", "--drive-report", rsoc, "--apply"});
     EXPECT_EQ(r.status, 2);
@@ -416,8 +423,8 @@ TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
 
 // Log text and file names of any bytes give valid JSON that gives them back.
 TEST_F(AdviseCommand, JsonIsLosslessForAnyBytes) {
-    const std::string log = file("log\xE9.txt", "st 9:0:0:0: timing out command, waited \xFF\x01s\n" +
-                                                    field_example);
+    const std::string log =
+        file("log\xE9.txt", "st 9:0:0:0: timing out command, waited \xFF\x01s\n" + field_example);
     const Outcome r = runTool({"advise", "--json", "--kernel-log", log});
     const auto j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["unnamed"].size(), 1u);
