@@ -79,7 +79,7 @@ struct Advice {
     std::vector<std::string> notes;
 };
 
-std::string seconds(int64_t ms) {
+std::string secondsText(int64_t ms) {
     std::string s = std::to_string(ms / 1000);
     if (ms % 1000 != 0) {
         char fraction[8];
@@ -175,7 +175,8 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
             break;
         }
         for (const std::string& w : report.warnings) {
-            ev.warnings.push_back(name + ": " + w);
+            ev.warnings.push_back(name);
+            ev.warnings.back() += ": " + w;
         }
         ev.drive_files.push_back(reports[i].file);
         ev.drives.push_back(std::move(report));
@@ -222,7 +223,7 @@ void senderNote(const CodeEvidence& c, Advice& a) {
     if (shown < 0) {
         return;
     }
-    a.notes.push_back("the log shows a timeout of " + seconds(shown) + ", not the " +
+    a.notes.push_back("the log shows a timeout of " + secondsText(shown) + ", not the " +
                       std::to_string(a.in_force) +
                       " s in force: the program that sent the command did not use this "
                       "registry's value, or it started before the value was set; " +
@@ -297,7 +298,7 @@ std::string why(const Advice& a, const Evidence& ev) {
         out += out.empty() ? "" : "; ";
         out += "kernel log: " + std::to_string(log.events) +
                (log.events == 1 ? " timeout" : " timeouts") + ", longest expired " +
-               seconds(a.expired_ms) +
+               secondsText(a.expired_ms) +
                (log.some_printed_none && a.expired_ms == int64_t{a.in_force} * 1000
                     ? " (the timeout in force)"
                     : "") +
@@ -416,49 +417,53 @@ Json adviseJson(const Evidence& ev, const std::vector<Advice>& advice,
              {{"lines", ev.log.lines}, {"events", ev.log.events}, {"unnamed", ev.log.unnamed}}}};
 }
 
+// What set printed, as one line without its program name.
+std::string oneLine(std::string text) {
+    const std::string program = "scsi-timeouts: ";
+    if (text.compare(0, program.size(), program) == 0) {
+        text.erase(0, program.size());
+    }
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string joined(const std::vector<const Advice*>& advice) {
+    std::string out;
+    for (const Advice* a : advice) {
+        out += out.empty() ? "" : ", ";
+        out += a->value.value;
+    }
+    return out.empty() ? "none" : out;
+}
+
 // Each proposal through set itself, alone: the store has no transactions. Stops at the first
 // that does not read back.
 int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams io, Json& applied) {
-    std::vector<std::string> done;
-    for (auto a = advice.begin(); a != advice.end(); ++a) {
-        if (!isProposal(*a)) {
-            continue;
+    std::vector<const Advice*> proposals;
+    for (const Advice& a : advice) {
+        if (isProposal(a)) {
+            proposals.push_back(&a);
         }
+    }
+    for (std::size_t i = 0; i < proposals.size(); ++i) {
         Arguments set;
         set.dry_run = args.dry_run;
-        set.operands = setCommand(*a);
-        set.operands.erase(set.operands.begin());
+        set.operands = setCommand(*proposals[i]);
+        set.operands.erase(set.operands.begin());  // the program name
         std::ostringstream out;
         std::ostringstream err;
-        const int status = runWrite(set, true, Streams{out, err});
-        if (status != exit_clean) {
-            std::string why = err.str();
-            why.erase(0, std::min(why.size(), std::strlen("scsi-timeouts: ")));
-            while (!why.empty() && why.back() == '\n') {
-                why.pop_back();
-            }
-            std::string not_applied;
-            for (auto rest = a; rest != advice.end(); ++rest) {
-                if (isProposal(*rest)) {
-                    not_applied +=
-                        (not_applied.empty() ? "" : ", ") + std::string(rest->value.value);
-                }
-            }
-            std::string applied_names;
-            for (const std::string& d : done) {
-                applied_names += (applied_names.empty() ? "" : ", ") + d;
-            }
-            io.err << "scsi-timeouts: advise --apply stopped at " << a->value.value << ": " << why
-                   << "; applied: " << (applied_names.empty() ? "none" : applied_names)
-                   << "; not applied: " << not_applied << '\n';
+        if (runWrite(set, true, Streams{out, err}) != exit_clean) {
+            const auto stop = proposals.begin() + static_cast<std::ptrdiff_t>(i);
+            io.err << "scsi-timeouts: advise --apply stopped at " << proposals[i]->value.value
+                   << ": " << oneLine(err.str())
+                   << "; applied: " << joined({proposals.begin(), stop})
+                   << "; not applied: " << joined({stop, proposals.end()}) << '\n';
             return exit_usage;
         }
-        done.emplace_back(a->value.value);
-        std::string line = out.str();
-        while (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-        }
-        applied.push_back({{"name", a->value.value}, {"result", line}});
+        const std::string line = oneLine(out.str());
+        applied.push_back({{"name", proposals[i]->value.value}, {"result", line}});
         if (!args.json) {
             io.out << (args.dry_run ? "would apply: " : "applied: ") << line << '\n';
         }
@@ -468,7 +473,8 @@ int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams i
 
 }  // namespace
 
-std::string formatDuration(int32_t total) {
+std::string formatDuration(int32_t seconds) {
+    int32_t total = seconds;
     static const struct {
         int32_t seconds;
         char unit;
@@ -484,7 +490,7 @@ std::string formatDuration(int32_t total) {
 }
 
 int32_t timeoutAfter(int64_t expired_ms) {
-    const int64_t ms = std::max(2 * expired_ms, expired_ms + 600 * 1000);
+    const int64_t ms = std::max(2 * expired_ms, expired_ms + INT64_C(600000));
     const int64_t minutes = (ms + 59999) / 60000;
     return static_cast<int32_t>(std::min<int64_t>(minutes * 60, one_day));
 }

@@ -23,6 +23,22 @@ DriveReport refused(DriveReport report, std::size_t offset, std::string reason) 
     return report;
 }
 
+// What a timeouts descriptor asks for its command; false when its length is not 10.
+bool readTimeouts(const unsigned char* d, DriveReport& report) {
+    const unsigned char* t = d + command_descriptor_size;
+    if (be16(t) != timeouts_descriptor_size - 2) {
+        return false;
+    }
+    const uint32_t nominal = be32(t + 4);
+    const uint32_t recommended = be32(t + 8);
+    const uint32_t asked = recommended != 0 ? recommended : nominal;
+    DriveAsk& ask = report.asks[d[0]];
+    if (asked != 0 && (!ask.present || asked > ask.seconds)) {
+        ask = {true, asked, recommended, nominal};  // the longest of the code's service actions
+    }
+    return true;
+}
+
 }  // namespace
 
 DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
@@ -43,36 +59,25 @@ DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
     const bool cut_short = end > size;  // the sender's allocation length was too small
     const std::size_t present = cut_short ? size : end;
     std::size_t at = header_size;
-    while (at < present) {
+    for (; at < present; ++report.descriptors) {
         const unsigned char* d = data + at;
         const bool has_timeouts = at + 5 < present && (d[5] & ctdp) != 0;
         const std::size_t whole =
             command_descriptor_size + (has_timeouts ? timeouts_descriptor_size : 0);
+        if (at + whole > present && cut_short) {
+            break;  // only whole descriptors count
+        }
         if (at + whole > present) {
-            if (cut_short) {
-                break;
-            }
             return refused(report, at,
                            "a command descriptor cut off by the end of the data (" +
                                std::to_string(present - at) + " of " + std::to_string(whole) +
                                " bytes)");
         }
-        if (has_timeouts) {
-            const unsigned char* t = d + command_descriptor_size;
-            if (be16(t) != timeouts_descriptor_size - 2) {
-                return refused(report, at + command_descriptor_size,
-                               "a command timeouts descriptor of length " +
-                                   std::to_string(be16(t)) + ", not 10");
-            }
-            const uint32_t nominal = be32(t + 4);
-            const uint32_t recommended = be32(t + 8);
-            const uint32_t asked = recommended != 0 ? recommended : nominal;
-            DriveAsk& ask = report.asks[d[0]];
-            if (asked != 0 && (!ask.present || asked > ask.seconds)) {
-                ask = {true, asked, recommended, nominal};
-            }
+        if (has_timeouts && !readTimeouts(d, report)) {
+            return refused(report, at + command_descriptor_size,
+                           "a command timeouts descriptor of length " +
+                               std::to_string(be16(d + command_descriptor_size)) + ", not 10");
         }
-        ++report.descriptors;
         at += whole;
     }
     if (cut_short) {

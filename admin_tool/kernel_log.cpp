@@ -98,44 +98,45 @@ std::size_t syslogStamp(string_view t) {
     return n;
 }
 
+// The fraction and zone after an RFC 3339 or ISO time at `n`: ".123456+01:00", "Z", " CET".
+std::size_t timeEnd(string_view t, std::size_t n) {
+    if (n < t.size() && (t[n] == '.' || t[n] == ',')) {
+        n += 1 + digitsAt(t, n + 1);
+    }
+    if (n < t.size() && t[n] == 'Z') {
+        return n + 1;
+    }
+    if (n < t.size() && (t[n] == '+' || t[n] == '-')) {
+        const std::size_t d = digitsAt(t, n + 1);
+        n += 1 + d;
+        return d == 2 && n < t.size() && t[n] == ':' ? n + 1 + digitsAt(t, n + 1) : n;
+    }
+    std::size_t z = n + 1;
+    while (z < t.size() && z < n + 7 && isUpper(t[z])) {
+        ++z;
+    }
+    const bool zone_name = n < t.size() && t[n] == ' ' && z > n + 1 && z < t.size() && t[z] == ' ';
+    return zone_name ? z : n;  // "CET"
+}
+
 // "2026-12-09T10:00:00.123456+01:00", "2026-12-09 10:00:00", "Wed 2026-12-09 10:00:00 CET".
 std::size_t isoStamp(string_view t) {
     std::size_t n = 0;
     if (t.size() > 4 && isUpper(t[0]) && isLower(t[1]) && isLower(t[2]) && t[3] == ' ') {
         n = 4;  // the weekday of short-full
     }
-    const auto at = [&](std::size_t i) { return n + i < t.size() ? t[n + i] : '\0'; };
-    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18}) {
-        if (!isDigit(at(i))) {
+    // The shape of "2026-12-09T10:00:00": d for a digit, anything else as it stands.
+    static constexpr string_view shape = "dddd-dd-ddTdd:dd:dd";
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = n + i < t.size() ? t[n + i] : '\0';
+        const bool fits = shape[i] == 'd'   ? isDigit(c)
+                          : shape[i] == 'T' ? c == 'T' || c == ' '
+                                            : c == shape[i];
+        if (!fits) {
             return 0;
         }
     }
-    if (at(4) != '-' || at(7) != '-' || !(at(10) == 'T' || at(10) == ' ') || at(13) != ':' ||
-        at(16) != ':') {
-        return 0;
-    }
-    n += 19;
-    if (n < t.size() && (t[n] == '.' || t[n] == ',')) {
-        n += 1 + digitsAt(t, n + 1);
-    }
-    if (n < t.size() && t[n] == 'Z') {
-        ++n;
-    } else if (n < t.size() && (t[n] == '+' || t[n] == '-')) {
-        const std::size_t d = digitsAt(t, n + 1);
-        n += 1 + d;
-        if (d == 2 && n < t.size() && t[n] == ':') {
-            n += 1 + digitsAt(t, n + 1);
-        }
-    } else if (n + 1 < t.size() && t[n] == ' ' && isUpper(t[n + 1])) {
-        std::size_t z = n + 1;
-        while (z < t.size() && z < n + 7 && isUpper(t[z])) {
-            ++z;
-        }
-        if (z < t.size() && t[z] == ' ') {
-            n = z;  // a zone name: "CET"
-        }
-    }
-    return n;
+    return timeEnd(t, n + shape.size());
 }
 
 // "1765274400.123456" (journalctl short-unix).
@@ -177,78 +178,80 @@ string_view program(string_view tag) {
 
 enum class Origin { Kernel, Other };
 
+void skipSpace(string_view& t) {
+    if (!t.empty() && t[0] == ' ') {
+        t.remove_prefix(1);
+    }
+}
+
+// After a syslog or journal stamp: "host tag: ", "tag: " or, without the host, " tag: ".
+Origin afterStamp(string_view& t) {
+    if (t.empty() || t[0] != ' ') {
+        return Origin::Other;
+    }
+    t.remove_prefix(1);
+    skipSpace(t);
+    string_view tag = token(t);
+    if (tag.empty() || tag.back() != ':') {
+        t.remove_prefix(std::min(tag.size() + 1, t.size()));  // the host
+        tag = token(t);
+    }
+    if (tag.empty() || tag.back() != ':' || program(tag) != "kernel") {
+        return Origin::Other;
+    }
+    t.remove_prefix(std::min(tag.size() + 1, t.size()));
+    return Origin::Kernel;
+}
+
+// "[ 1234.5] ", and after it, with journalctl -o short-monotonic, "host kernel: ". Another
+// program's tag there is "name[PID]:", which no kernel device prefix looks like.
+Origin afterBracketStamp(string_view& t) {
+    skipSpace(t);
+    const string_view host = token(t);
+    const string_view tag = token(t.substr(std::min(host.size() + 1, t.size())));
+    if (host.empty() || tag.size() <= 2 || tag.back() != ':') {
+        return Origin::Kernel;
+    }
+    if (tag == "kernel:") {
+        t.remove_prefix(host.size() + 1 + tag.size());
+        skipSpace(t);
+        return Origin::Kernel;
+    }
+    return tag[tag.size() - 2] == ']' ? Origin::Other : Origin::Kernel;
+}
+
 // Takes the prefixes off `t`, leaving the kernel's message; `stamp` is the first timestamp.
 Origin stripPrefixes(string_view& t, string_view& stamp) {
     if (t.size() >= 3 && t[0] == '<' && isDigit(t[1]) && t[2] == '>') {
         t.remove_prefix(3);  // a console level
     }
     std::size_t n = syslogStamp(t);
-    if (n == 0) {
-        n = isoStamp(t);
-    }
-    if (n == 0) {
-        n = unixStamp(t);
-    }
+    n = n > 0 ? n : isoStamp(t);
+    n = n > 0 ? n : unixStamp(t);
     if (n > 0) {
-        // A stamp, then "host tag: ", "tag: " or, without the host, " tag: ".
         stamp = t.substr(0, n);
-        if (n >= t.size() || t[n] != ' ') {
+        t.remove_prefix(n);
+        if (afterStamp(t) == Origin::Other) {
             return Origin::Other;
         }
-        t.remove_prefix(n + 1);
-        if (!t.empty() && t[0] == ' ') {
-            t.remove_prefix(1);
-        }
-        string_view tag = token(t);
-        if (tag.empty() || tag.back() != ':') {
-            t.remove_prefix(std::min(tag.size() + 1, t.size()));  // the host
-            tag = token(t);
-        }
-        if (tag.empty() || tag.back() != ':' || program(tag) != "kernel") {
-            return Origin::Other;
-        }
-        t.remove_prefix(std::min(tag.size() + 1, t.size()));
     } else if (startsWith(t, "kernel: ")) {
         t.remove_prefix(8);
     }
     n = bracketStamp(t);
-    if (n > 0) {
-        if (stamp.empty()) {
-            stamp = t.substr(1, n - 2);  // as printed, without the brackets and padding
-            while (!stamp.empty() && stamp[0] == ' ') {
-                stamp.remove_prefix(1);
-            }
-        }
-        t.remove_prefix(n);
-        if (!t.empty() && t[0] == ' ') {
-            t.remove_prefix(1);
-        }
-        // journalctl -o short-monotonic: "[ 12.3] host kernel: ". Another program's tag is
-        // "name[PID]:", which no kernel device prefix looks like.
-        const string_view host = token(t);
-        const string_view tag = token(t.substr(std::min(host.size() + 1, t.size())));
-        if (!host.empty() && tag.size() > 2 && tag.back() == ':') {
-            if (tag == "kernel:") {
-                t.remove_prefix(host.size() + 1 + tag.size());
-                if (!t.empty() && t[0] == ' ') {
-                    t.remove_prefix(1);
-                }
-            } else if (tag[tag.size() - 2] == ']') {
-                return Origin::Other;
-            }
+    if (n == 0) {
+        return Origin::Kernel;
+    }
+    if (stamp.empty()) {
+        stamp = t.substr(1, n - 2);  // as printed, without the brackets and padding
+        while (!stamp.empty() && stamp[0] == ' ') {
+            stamp.remove_prefix(1);
         }
     }
-    return Origin::Kernel;
+    t.remove_prefix(n);
+    return afterBracketStamp(t);
 }
 
 // ---- Device prefixes ---------------------------------------------------------------------
-
-struct DevicePrefix {
-    string_view printed;  // "st 1:0:1:0", "scsi1:0:6:0", "st0"
-    string_view hctl;     // "1:0:1:0"; empty for "st0"
-    long tag = -1;
-    string_view rest;
-};
 
 // "d+:d+:d+:d+" at `at`; its length, or 0.
 std::size_t hctlAt(string_view s, std::size_t at) {
@@ -322,54 +325,62 @@ bool devicePrefix(string_view msg, DevicePrefix& out) {
 
 // ---- CDB lines ---------------------------------------------------------------------------
 
+// "opcode=0x92" or "cdb[0]=0x28": the code as the kernel spells it out; -1 when absent.
+int explicitOpcode(string_view cdb) {
+    for (const string_view key : {string_view("opcode=0x"), string_view("cdb[0]=0x")}) {
+        const std::size_t at = find(cdb, key);
+        if (at == string_view::npos) {
+            continue;
+        }
+        const string_view digits = cdb.substr(at + key.size(), 3);
+        int value = 0;
+        std::size_t n = 0;
+        while (n < digits.size() && hexValue(digits[n]) >= 0) {
+            value = value * 16 + hexValue(digits[n++]);
+        }
+        return n > 0 && n <= 2 ? value : -1;
+    }
+    return -1;
+}
+
+// A byte as CDB lines print it: "8c", or a host driver's "0x1" and "0x7f"; -1 for anything else.
+int cdbByte(string_view tok) {
+    const bool prefixed = startsWith(tok, "0x") || startsWith(tok, "0X");
+    if (prefixed) {
+        tok.remove_prefix(2);
+    }
+    if (tok.size() == 1 && prefixed && hexValue(tok[0]) >= 0) {
+        return hexValue(tok[0]);
+    }
+    if (tok.size() == 2 && hexValue(tok[0]) >= 0 && hexValue(tok[1]) >= 0) {
+        return hexValue(tok[0]) * 16 + hexValue(tok[1]);
+    }
+    return -1;
+}
+
 // The CDB's first byte in the text after "CDB:" or "CDB[00]:": the explicit "opcode=0x.." or
 // "cdb[0]=0x..", else the first of the bytes that end the line ("8c 00 ..." or "0x11 0x1 ...").
 // The name before them is the kernel's, wrong for tape commands, and never used. -1: none.
 int cdbOpcode(string_view cdb) {
-    for (const string_view key : {string_view("opcode=0x"), string_view("cdb[0]=0x")}) {
-        const std::size_t at = find(cdb, key);
-        if (at != string_view::npos) {
-            int value = 0;
-            std::size_t n = 0;
-            for (; at + key.size() + n < cdb.size() && n < 3; ++n) {
-                const int h = hexValue(cdb[at + key.size() + n]);
-                if (h < 0) {
-                    break;
-                }
-                value = value * 16 + h;
-            }
-            return n > 0 && n <= 2 ? value : -1;
-        }
+    const int spelled = explicitOpcode(cdb);
+    if (spelled >= 0) {
+        return spelled;
     }
-    // Walk the tokens from the end back while they are bytes.
     int first = -1;
-    std::size_t end = cdb.size();
-    while (end > 0) {
+    std::size_t end = cdb.size();  // walking the tokens back from the end while they are bytes
+    for (;;) {
         while (end > 0 && cdb[end - 1] == ' ') {
             --end;
         }
-        std::size_t begin = end;
-        while (begin > 0 && cdb[begin - 1] != ' ') {
-            --begin;
+        const std::size_t space = end > 0 ? cdb.rfind(' ', end - 1) : string_view::npos;
+        const std::size_t begin = space == string_view::npos ? 0 : space + 1;
+        const int byte = end > 0 ? cdbByte(cdb.substr(begin, end - begin)) : -1;
+        if (byte < 0) {
+            return first;
         }
-        string_view tok = cdb.substr(begin, end - begin);
-        if (startsWith(tok, "0x") || startsWith(tok, "0X")) {
-            tok.remove_prefix(2);
-            if (tok.size() == 1 && hexValue(tok[0]) >= 0) {
-                first = hexValue(tok[0]);
-            } else if (tok.size() == 2 && hexValue(tok[0]) >= 0 && hexValue(tok[1]) >= 0) {
-                first = hexValue(tok[0]) * 16 + hexValue(tok[1]);
-            } else {
-                break;
-            }
-        } else if (tok.size() == 2 && hexValue(tok[0]) >= 0 && hexValue(tok[1]) >= 0) {
-            first = hexValue(tok[0]) * 16 + hexValue(tok[1]);
-        } else {
-            break;
-        }
+        first = byte;
         end = begin;
     }
-    return first;
 }
 
 // What follows a CDB line's "CDB" in a line that is one: the text after its colon; "CDB[10]:"
@@ -475,7 +486,7 @@ void KernelLogScanner::line(string_view text) {
     }
     string_view stamp;
     if (stripPrefixes(text, stamp) == Origin::Kernel) {
-        message(text, stamp);
+        message({text, stamp});
     }
 }
 
@@ -521,7 +532,7 @@ void KernelLogScanner::jsonLine(string_view text) {
     if (ts != j.end() && ts->is_string()) {
         stamp = ts->get<std::string>();
     }
-    message(msg, stamp);
+    message({msg, stamp});
 }
 
 std::size_t KernelLogScanner::device(string_view hctl) {
@@ -597,9 +608,10 @@ void KernelLogScanner::named(PendingEvent& p, unsigned char opcode) {
     }
 }
 
-void KernelLogScanner::message(string_view msg, string_view stamp) {
+void KernelLogScanner::message(const LogLine& line) {
     DevicePrefix dev;
-    const bool has_device = devicePrefix(msg, dev);
+    const bool has_device = devicePrefix(line.message, dev);
+    const string_view msg = line.message;
     const bool host_driver =
         !has_device &&
         (startsWith(msg, "mptscsih: ") || startsWith(msg, "qla2xxx [") || startsWith(msg, "CDB") ||
@@ -611,58 +623,72 @@ void KernelLogScanner::message(string_view msg, string_view stamp) {
     if (anonymous_.active && scsi_lines_ > anonymous_at_ + 1) {
         settle(anonymous_);  // an abort without a device whose CDB line did not follow
     }
-    if (!has_device) {
-        string_view cdb;
-        if (startsWith(msg, "mptscsih: ") && contains(msg, "attempting task abort")) {
-            settle(anonymous_);
-            PendingEvent& p = anonymous_;
-            p.active = true;
-            p.file = file_;
-            p.line = line_;
-            p.device = std::string(token(msg.substr(10)));  // "ioc0:"
-            p.device = "mptscsih " + p.device.substr(0, p.device.size() - 1);
-            p.timestamp = std::string(stamp);
-            p.text = std::string(cut(msg));
-            p.scmd = std::string(commandAddress(msg));
-            anonymous_at_ = scsi_lines_;
-        } else if (startsWith(msg, "qla2xxx [") && contains(msg, "Abort command issued")) {
-            const std::size_t colon = find(msg, ": Abort");
-            unnamed(file_, line_, msg.substr(0, colon), msg.substr(colon + 2));
-        } else if (cdbText(msg, cdb)) {
-            cdbLine(SIZE_MAX, {}, -1, cdb);
-        } else if (contains(msg, " suppressed")) {
-            findings_.rate_limited = true;
-        }
-        return;
+    if (has_device) {
+        deviceLine(dev, line.stamp);
+    } else {
+        hostDriverLine(line);
     }
+}
+
+// Lines without H:C:T:L: mptscsih's abort, qla2xxx's, a bare CDB line, rate limiting.
+void KernelLogScanner::hostDriverLine(const LogLine& line) {
+    const string_view msg = line.message;
+    string_view cdb;
+    if (startsWith(msg, "mptscsih: ") && contains(msg, "attempting task abort")) {
+        settle(anonymous_);
+        PendingEvent& p = anonymous_;
+        const string_view ioc = token(msg.substr(10));  // "ioc0:"
+        p.active = true;
+        p.file = file_;
+        p.line = line_;
+        p.device = "mptscsih " + std::string(ioc.substr(0, ioc.size() - 1));
+        p.timestamp = std::string(line.stamp);
+        p.text = std::string(cut(msg));
+        p.scmd = std::string(commandAddress(msg));
+        anonymous_at_ = scsi_lines_;
+    } else if (startsWith(msg, "qla2xxx [") && contains(msg, "Abort command issued")) {
+        const std::size_t colon = find(msg, ": Abort");
+        unnamed(file_, line_, msg.substr(0, colon), msg.substr(colon + 2));
+    } else if (cdbText(msg, cdb)) {
+        cdbLine(SIZE_MAX, {}, -1, cdb);
+    } else if (contains(msg, " suppressed")) {
+        findings_.rate_limited = true;
+    }
+}
+
+void KernelLogScanner::deviceLine(const DevicePrefix& dev, string_view stamp) {
     string_view cdb;
     if (cdbText(dev.rest, cdb)) {
         cdbLine(dev.hctl.empty() ? SIZE_MAX : device(dev.hctl), dev.printed, dev.tag, cdb);
         return;
     }
     const Kind kind = kindOf(dev.rest);
-    if (kind == Kind::None) {
+    if (kind == Kind::TimingOut || (kind == Kind::StError && stErrorTimedOut(dev.rest))) {
+        unnamed(file_, line_, dev.printed, dev.rest);
         return;
     }
-    if (kind == Kind::TimingOut || kind == Kind::StError || dev.hctl.empty()) {
-        if (kind == Kind::TimingOut || (kind == Kind::StError && stErrorTimedOut(dev.rest))) {
-            unnamed(file_, line_, dev.printed, dev.rest);
-        }
+    if (kind == Kind::None || kind == Kind::StError || dev.hctl.empty()) {
         return;
     }
-    const std::size_t i = device(dev.hctl);
-    LogDevice& d = devices_[i];
+    const std::size_t d = device(dev.hctl);
     if (kind == Kind::Completion) {
-        settle(d.pending);  // the CDB line that follows is this completion's
-        d.last_open = false;
+        settle(devices_[d].pending);  // the CDB line that follows is this completion's
+        devices_[d].last_open = false;
         return;
     }
+    startEvent(d, dev, kind == Kind::Abort, stamp);
+}
+
+// A timed-out command on a device, waiting for its CDB line.
+void KernelLogScanner::startEvent(std::size_t d, const DevicePrefix& dev, bool abort,
+                                  string_view stamp) {
+    LogDevice& device = devices_[d];
     const string_view scmd = commandAddress(dev.rest);
-    if (d.pending.active && !scmd.empty() && d.pending.scmd == scmd) {
+    if (device.pending.active && !scmd.empty() && device.pending.scmd == scmd) {
         return;  // the same abort again before its CDB line
     }
-    settle(d.pending);
-    PendingEvent& p = d.pending;
+    settle(device.pending);
+    PendingEvent& p = device.pending;
     p.active = true;
     p.file = file_;
     p.line = line_;
@@ -671,57 +697,57 @@ void KernelLogScanner::message(string_view msg, string_view stamp) {
     p.timestamp = std::string(stamp);
     p.text = std::string(cut(dev.rest));
     p.scmd = std::string(scmd);
-    if (!scmd.empty() && scmd == d.last_scmd) {
+    const bool same_tag = dev.tag < 0 || device.last_tag < 0 || dev.tag == device.last_tag;
+    if (!scmd.empty() && scmd == device.last_scmd) {
         p.repeat = true;  // retried or escalated: one timeout
-    } else if (d.last_open && (scmd.empty() || d.last_scmd.empty()) &&
-               (dev.tag < 0 || d.last_tag < 0 || dev.tag == d.last_tag)) {
+    } else if (device.last_open && (scmd.empty() || device.last_scmd.empty()) && same_tag) {
         p.maybe_repeat = true;
     }
-    if (kind == Kind::Abort) {
+    if (abort) {
         p.timeout_ms = numberAfter(dev.rest, "timeout ", " ms");
     } else {
         const int64_t age = numberAfter(dev.rest, "cmd_age=", "s");
         p.cmd_age_ms = age >= 0 ? age * 1000 : -1;
     }
-    recent_ = i;
+    recent_ = d;
     recent_at_ = scsi_lines_;
 }
 
-void KernelLogScanner::cdbLine(std::size_t i, string_view printed, long tag, string_view cdb) {
+void KernelLogScanner::cdbLine(std::size_t d, string_view printed, long tag, string_view cdb) {
     const int opcode = cdbOpcode(cdb);
     if (opcode < 0) {
         return;  // "CDB: <name>" of a long CDB, its continuation lines, or damaged text
     }
-    const auto pair = [&](PendingEvent& p, LogDevice* d) {
-        if (!p.repeat && !(p.maybe_repeat && d != nullptr && d->last_opcode == opcode)) {
-            named(p, static_cast<unsigned char>(opcode));
-        }
-        if (d != nullptr) {
-            d->last_scmd = p.scmd;
-            d->last_open = true;
-            d->last_opcode = opcode;
-            d->last_tag = p.tag;
-        }
-        p = PendingEvent{};
-    };
-    if (i != SIZE_MAX) {
-        LogDevice& d = devices_[i];
-        // Tags are reused: the pending event takes the next CDB line with its tag, no earlier.
-        if (d.pending.active && (d.pending.tag < 0 || tag < 0 || d.pending.tag == tag)) {
-            pair(d.pending, &d);
-            return;
-        }
-    } else if (recent_ != SIZE_MAX && recent_at_ + 1 == scsi_lines_ &&
+    LogDevice* device = d != SIZE_MAX ? &devices_[d] : nullptr;
+    PendingEvent* p = nullptr;
+    // Tags are reused: the pending event takes the next CDB line with its tag, no earlier.
+    if (device != nullptr && device->pending.active &&
+        (device->pending.tag < 0 || tag < 0 || device->pending.tag == tag)) {
+        p = &device->pending;
+    } else if (device == nullptr && recent_ != SIZE_MAX && recent_at_ + 1 == scsi_lines_ &&
                devices_[recent_].pending.active) {
-        pair(devices_[recent_].pending, &devices_[recent_]);  // "CDB: 0x11 ..." right after
-        return;
-    }
-    if (anonymous_.active && anonymous_at_ + 1 == scsi_lines_) {
+        device = &devices_[recent_];  // "CDB: 0x11 ..." right after its device's abort
+        p = &device->pending;
+    } else if (anonymous_.active && anonymous_at_ + 1 == scsi_lines_) {
+        p = &anonymous_;
         if (!printed.empty()) {
-            anonymous_.device = std::string(printed);
+            p->device = std::string(printed);
         }
-        pair(anonymous_, i != SIZE_MAX ? &devices_[i] : nullptr);
+    } else {
+        return;  // a completion's CDB line
     }
+    const bool repeat =
+        p->repeat || (p->maybe_repeat && device != nullptr && device->last_opcode == opcode);
+    if (!repeat) {
+        named(*p, static_cast<unsigned char>(opcode));
+    }
+    if (device != nullptr) {
+        device->last_scmd = p->scmd;
+        device->last_open = true;
+        device->last_opcode = opcode;
+        device->last_tag = p->tag;
+    }
+    *p = PendingEvent{};
 }
 
 bool scanKernelLog(int fd, KernelLogScanner& scanner, std::string& error) {

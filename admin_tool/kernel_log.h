@@ -80,6 +80,20 @@ struct LogDevice {
     long last_tag = -1;
 };
 
+// A kernel message, its prefixes taken off.
+struct LogLine {
+    std::string_view message;
+    std::string_view stamp;  // as printed; empty when the line has none
+};
+
+// "<driver> H:C:T:L: " and what follows it.
+struct DevicePrefix {
+    std::string_view printed;  // "st 1:0:1:0", "scsi1:0:6:0", "st0"
+    std::string_view hctl;     // "1:0:1:0"; empty for "st0"
+    long tag = -1;             // "tag#N"
+    std::string_view rest;     // after the prefix, "[name] " and "tag#N "
+};
+
 // Feeds lines to the pairing of events with their CDB lines. Pending events are bounded too.
 class KernelLogScanner {
   public:
@@ -93,7 +107,10 @@ class KernelLogScanner {
 
   private:
     void jsonLine(std::string_view text);
-    void message(std::string_view msg, std::string_view timestamp);
+    void message(const LogLine& line);
+    void hostDriverLine(const LogLine& line);
+    void deviceLine(const DevicePrefix& dev, std::string_view stamp);
+    void startEvent(std::size_t d, const DevicePrefix& dev, bool abort, std::string_view stamp);
     std::size_t device(std::string_view hctl);
     void event(PendingEvent& p, std::string_view rest);
     void cdbLine(std::size_t d, std::string_view printed, long tag, std::string_view cdb);

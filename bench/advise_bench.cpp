@@ -27,8 +27,7 @@ void writeJournal(const std::string& path, long long bytes, long long& lines) {
         "kernel: usb 1-1.%d: new high-speed USB device number %d using xhci_hcd",
         "kernel: EXT4-fs (sda%d): mounted filesystem with ordered data mode. Quota mode: %d.",
         "systemd[1]: Started session-%d.scope - Session %d of User root.",
-        "kernel: audit: type=1400 audit(1765274400.%03d:%d): apparmor=\"ALLOWED\" "
-        "operation=\"open\"",
+        "kernel: audit: type=1400 audit(1765274400.%03d:%d): apparmor=\"ALLOWED\"",
         "sshd[%d]: Accepted publickey for backup from 10.0.0.%d port 52144 ssh2: ED25519",
         "kernel: e1000e 0000:00:19.%d eth0: NIC Link is Up 1000 Mbps Full Duplex, Flow: Rx/Tx %d",
         "CRON[%d]: (root) CMD (command -v debian-sa1 > /dev/null && debian-sa1 1 %d)",
@@ -86,6 +85,7 @@ struct Run {
 // Runs argv with its output in `out`, timed, with the child's own peak RSS.
 Run timed(const std::vector<std::string>& args, const std::string& out) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -115,7 +115,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string tool = argv[1];
-    const long long mib = argc > 2 ? std::atoll(argv[2]) : 200;
+    const long long mib = argc > 2 ? std::strtoll(argv[2], nullptr, 10) : 200;
+    if (mib <= 0) {
+        std::fprintf(stderr, "advise_bench: SIZE_MIB must be a positive number\n");
+        return 2;
+    }
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = std::string(argc > 3         ? argv[3]
                                   : tmp != nullptr ? tmp

@@ -27,7 +27,8 @@ using Bytes = std::string;
 
 // ---- Drive reports ---------------------------------------------------------------------------
 
-Bytes be(uint32_t v, int n) {
+template <int n>
+Bytes be(uint32_t v) {
     Bytes out;
     for (int i = n - 1; i >= 0; --i) {
         out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -35,17 +36,26 @@ Bytes be(uint32_t v, int n) {
     return out;
 }
 
-// One command descriptor; with `timeouts`, its timeouts descriptor of length `length`.
-Bytes cmd(unsigned char op, uint32_t nominal, uint32_t recommended, bool timeouts = true,
-          int sa = -1, unsigned char other_flags = 0, uint32_t length = 10) {
-    const unsigned char flags =
-        static_cast<unsigned char>((sa >= 0 ? 1 : 0) | (timeouts ? 2 : 0) | other_flags);
-    Bytes d = be(op, 1) + be(0, 1) + be(sa >= 0 ? static_cast<uint32_t>(sa) : 0, 2) + be(0, 1) +
-              be(flags, 1) + be(16, 2);
-    return timeouts ? d + be(length, 2) + be(0, 2) + be(nominal, 4) + be(recommended, 4) : d;
+// A command descriptor; with `timeouts`, its timeouts descriptor of length `length`.
+struct Command {
+    unsigned char op;
+    uint32_t nominal;
+    uint32_t recommended;
+    bool timeouts = true;
+    int sa = -1;
+    unsigned char other_flags = 0;
+    uint32_t length = 10;
+};
+Bytes cmd(const Command& c) {
+    const auto flags =
+        static_cast<unsigned char>((c.sa >= 0 ? 1 : 0) | (c.timeouts ? 2 : 0) | c.other_flags);
+    Bytes d = be<1>(c.op) + be<1>(0) + be<2>(c.sa >= 0 ? static_cast<uint32_t>(c.sa) : 0) +
+              be<1>(0) + be<1>(flags) + be<2>(16);
+    return c.timeouts ? d + be<2>(c.length) + be<2>(0) + be<4>(c.nominal) + be<4>(c.recommended)
+                      : d;
 }
 Bytes report(const Bytes& body, int extra_length = 0) {
-    return be(static_cast<uint32_t>(static_cast<int>(body.size()) + extra_length), 4) + body;
+    return be<4>(static_cast<uint32_t>(static_cast<int>(body.size()) + extra_length)) + body;
 }
 
 struct DriveRow {
@@ -59,25 +69,25 @@ struct DriveRow {
 
 // clang-format off
 const DriveRow drive_rows[] = {
-    {"RecommendedFirst", report(cmd(0x8C, 60, 132)), -1, 0x8C, 132, 0},
-    {"NominalWhenNoRecommended", report(cmd(0x8C, 60, 0)), -1, 0x8C, 60, 0},
-    {"ZerosAskNothing", report(cmd(0x8C, 0, 0)), -1, 0x8C, 0, 0},
+    {"RecommendedFirst", report(cmd({0x8C, 60, 132})), -1, 0x8C, 132, 0},
+    {"NominalWhenNoRecommended", report(cmd({0x8C, 60, 0})), -1, 0x8C, 60, 0},
+    {"ZerosAskNothing", report(cmd({0x8C, 0, 0})), -1, 0x8C, 0, 0},
     {"LargestServiceAction",
-     report(cmd(0xA3, 0, 30, true, 0x0C) + cmd(0xA3, 0, 90, true, 0x0D) + cmd(0xA3, 5, 0, true, 5)),
+     report(cmd({0xA3, 0, 30, true, 0x0C}) + cmd({0xA3, 0, 90, true, 0x0D}) + cmd({0xA3, 5, 0, true, 5})),
      -1, 0xA3, 90, 0},
-    {"CtdpOffThenOne", report(cmd(0x12, 0, 0, false) + cmd(0x8C, 0, 132)), -1, 0x8C, 132, 0},
-    {"CtdpOffAsksNothing", report(cmd(0x12, 0, 0, false)), -1, 0x12, 0, 0},
-    {"OtherFlagsIgnored", report(cmd(0x92, 0, 7200, true, -1, 0x7C)), -1, 0x92, 7200, 0},
-    {"AboveOneDay", report(cmd(0x93, 100000, 166370)), -1, 0x93, 166370, 0},
+    {"CtdpOffThenOne", report(cmd({0x12, 0, 0, false}) + cmd({0x8C, 0, 132})), -1, 0x8C, 132, 0},
+    {"CtdpOffAsksNothing", report(cmd({0x12, 0, 0, false})), -1, 0x12, 0, 0},
+    {"OtherFlagsIgnored", report(cmd({0x92, 0, 7200, true, -1, 0x7C})), -1, 0x92, 7200, 0},
+    {"AboveOneDay", report(cmd({0x93, 100000, 166370})), -1, 0x93, 166370, 0},
     {"EmptyList", report(""), -1, 0x8C, 0, 0},
-    {"CutShort", report(cmd(0x8C, 0, 132) + cmd(0x93, 0, 9).substr(0, 11), 9), -1, 0x93, 0, 1},
-    {"CutShortKeepsWhole", report(cmd(0x8C, 0, 132), 20), -1, 0x8C, 132, 1},
-    {"TrailingBytes", report(cmd(0x8C, 0, 132)) + "abc", -1, 0x8C, 132, 1},
+    {"CutShort", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 9}).substr(0, 11), 9), -1, 0x93, 0, 1},
+    {"CutShortKeepsWhole", report(cmd({0x8C, 0, 132}), 20), -1, 0x8C, 132, 1},
+    {"TrailingBytes", report(cmd({0x8C, 0, 132})) + "abc", -1, 0x8C, 132, 1},
     {"ThreeBytes", Bytes("\0\0\0", 3), 3, 0, 0, 0},
-    {"DescriptorCutOff", report(cmd(0x8C, 0, 132) + cmd(0x93, 0, 9).substr(0, 5)), 24, 0, 0, 0},
-    {"TimeoutsLengthNot10", report(cmd(0x12, 0, 0, false) + cmd(0x8C, 0, 132, true, -1, 0, 12)),
+    {"DescriptorCutOff", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 9}).substr(0, 5)), 24, 0, 0, 0},
+    {"TimeoutsLengthNot10", report(cmd({0x12, 0, 0, false}) + cmd({0x8C, 0, 132, true, -1, 0, 12})),
      20, 0, 0, 0},
-    {"LengthAboveOneMiB", be(0x100001, 4) + cmd(0x8C, 0, 132), 0, 0, 0, 0},
+    {"LengthAboveOneMiB", be<4>(0x100001) + cmd({0x8C, 0, 132}), 0, 0, 0, 0},
     {"TextFile", "# a text file\n", 0, 0, 0, 0},
     {"FileAboveOneMiB", report(Bytes(tool::drive_report_max - 3, '\0')), 1 << 20, 0, 0, 0},
 };
@@ -219,6 +229,7 @@ struct Outcome {
 Outcome runTool(std::vector<std::string> args) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
@@ -251,8 +262,8 @@ class AdviseCommand : public ::testing::Test {
         }
         ::rmdir(dir_.c_str());
     }
-    std::string file(const std::string& name, const std::string& content) {
-        const std::string path = dir_ + "/" + name;
+    std::string file(const char* name, const std::string& content) {
+        std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << content;
         files_.push_back(path);
         return path;
@@ -298,7 +309,8 @@ TEST_F(AdviseCommand, FieldExample) {
 }
 
 TEST_F(AdviseCommand, DriveReportAboveOneDay) {
-    const std::string rsoc = file("drive.rsoc", report(cmd(0x8C, 60, 132) + cmd(0x93, 0, 166370)));
+    const std::string rsoc =
+        file("drive.rsoc", report(cmd({0x8C, 60, 132}) + cmd({0x93, 0, 166370})));
     const Outcome r = runTool({"advise", "--json", "--drive-report", rsoc});
     EXPECT_EQ(r.status, 1) << r.err;
     const auto j = nlohmann::json::parse(r.out);
@@ -317,9 +329,9 @@ TEST_F(AdviseCommand, DriveReportAboveOneDay) {
 // (REWIND 900, READ 2880 by default, DEFAULT 120).
 TEST_F(AdviseCommand, StatusesAndNeverShorter) {
     const std::string log = file("field.log", field_example);
-    const std::string rewind_600 = file("r600.rsoc", report(cmd(0x01, 0, 600)));
-    const std::string rewind_1000 = file("r1000.rsoc", report(cmd(0x01, 0, 1000)));
-    const std::string same_1000 = file("same.rsoc", report(cmd(0x01, 1000, 0)));
+    const std::string rewind_600 = file("r600.rsoc", report(cmd({0x01, 0, 600})));
+    const std::string rewind_1000 = file("r1000.rsoc", report(cmd({0x01, 0, 1000})));
+    const std::string same_1000 = file("same.rsoc", report(cmd({0x01, 1000, 0})));
     const std::string bad = file("bad.rsoc", "# not a report\n");
     const std::string read_age = file("age.log",
                                       "sd 0:0:0:0: tag#1 Done: TIMEOUT_ERROR Result: "
@@ -375,7 +387,7 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
 // --apply goes through set: what a fresh process looks up afterwards is what was proposed.
 TEST_F(AdviseCommand, ApplyAgreesWithAFreshProcess) {
     const std::string log = file("field.log", field_example);
-    const std::string rsoc = file("drive.rsoc", report(cmd(0x93, 0, 166370)));
+    const std::string rsoc = file("drive.rsoc", report(cmd({0x93, 0, 166370})));
     const std::string before = readFile(store_);
     const Outcome dry =
         runTool({"advise", "--kernel-log", log, "--drive-report", rsoc, "--apply", "--dry-run"});
@@ -399,7 +411,7 @@ TEST_F(AdviseCommand, ApplyAgreesWithAFreshProcess) {
 TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
     ::unsetenv("QRLIB_STAND_IN_FILE");  // the in-memory store, whose faults a test can inject
     installProbe();
-    const std::string rsoc = file("drive.rsoc", report(cmd(0x8C, 0, 132) + cmd(0x93, 0, 600)));
+    const std::string rsoc = file("drive.rsoc", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 600})));
     st::dropWrites();
     Outcome r = runTool({"advise", "--drive-report", rsoc, "--apply"});
     EXPECT_EQ(r.status, 2);
