@@ -134,10 +134,10 @@ bool readReport(int fd, std::vector<unsigned char>& bytes, std::string& error) {
     bytes.assign(drive_report_max + 1, 0);
     std::size_t have = 0;
     while (have < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        ssize_t n = 0;
+        do {
+            n = ::read(fd, bytes.data() + have, bytes.size() - have);
+        } while (n < 0 && errno == EINTR);
         if (n < 0) {
             error = std::strerror(errno);
             return false;

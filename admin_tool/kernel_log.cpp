@@ -69,16 +69,13 @@ std::size_t digitsAt(string_view s, std::size_t at) {
 
 // The number after `key` that ends in `unit` ("timeout " 60000 " ms"); -1 when absent.
 int64_t numberAfter(string_view s, string_view key, string_view unit) {
-    for (std::size_t at = find(s, key); at != string_view::npos;) {
-        int64_t value = 0;
-        const std::size_t n = digitsAt(s, at + key.size(), value);
-        if (n > 0 && s.substr(at + key.size() + n, unit.size()) == unit) {
-            return value;
-        }
-        const std::size_t next = find(s.substr(at + 1), key);
-        at = next == string_view::npos ? next : at + 1 + next;
+    const std::size_t at = find(s, key);
+    if (at == string_view::npos) {
+        return -1;
     }
-    return -1;
+    int64_t value = 0;
+    const std::size_t n = digitsAt(s, at + key.size(), value);
+    return n > 0 && s.substr(at + key.size() + n, unit.size()) == unit ? value : -1;
 }
 
 // ---- Prefixes ----------------------------------------------------------------------------
@@ -550,11 +547,10 @@ std::size_t KernelLogScanner::device(string_view hctl) {
         devices_.emplace_back();
         oldest = devices_.size() - 1;
     } else {
+        // recent_ may still point here; it counts only for the very next line, and this
+        // line is not that.
         settle(devices_[oldest].pending);
         devices_[oldest] = LogDevice{};
-        if (recent_ == oldest) {
-            recent_ = SIZE_MAX;
-        }
     }
     devices_[oldest].hctl = std::string(hctl);
     devices_[oldest].seen = line_;
@@ -756,10 +752,10 @@ bool scanKernelLog(int fd, KernelLogScanner& scanner, std::string& error) {
     std::size_t have = 0;
     bool skipping = false;  // the rest of a line longer than the buffer
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data() + have, buffer_size - have);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        ssize_t n = 0;
+        do {
+            n = ::read(fd, buffer.data() + have, buffer_size - have);
+        } while (n < 0 && errno == EINTR);
         if (n < 0) {
             error = std::strerror(errno);
             return false;

@@ -144,6 +144,15 @@ const std::string abort_line =
 const std::string cdb_line = "st 1:0:1:0: tag#4695 CDB: Read attributes 8c 00 00 00";
 const std::string pair = abort_line + "\n" + cdb_line + "\n";
 
+// More devices than the reader keeps: the least recently seen make room, their events unnamed.
+std::string manyDevices() {
+    std::string out;
+    for (int i = 0; i < 300; ++i) {
+        out += "st 0:0:" + std::to_string(i) + ":0: attempting task abort! scmd(0x1)\n";
+    }
+    return out;
+}
+
 struct LogRow {
     const char* label;
     std::string text;
@@ -181,9 +190,15 @@ const LogRow log_rows[] = {
     {"Mptscsih", "mptscsih: ioc0: attempting task abort! (sc=ffff8802fc5ce000)\nst 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n", "08 x1 -1, unnamed 0"},
     {"Uas", "scsi 3:0:0:0: tag#13 uas_eh_abort_handler 0 uas-tag 1 inflight: CMD IN\nscsi 3:0:0:0: tag#13 CDB: Read(10) 28 00\n", "28 x1 -1, unnamed 0"},
     {"Aic7xxx", "scsi1:0:6:0: Attempting to queue an ABORT message\nCDB: 0x11 0x1 0x7f 0xff 0xff 0x0\n", "11 x1 -1, unnamed 0"},
-    {"Unnamed", "st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\nst0: Error 26030000\nst0: Error 80000 (sugg. bt 0x0, driver bt 0x0, host bt 0x8).\nst 0:0:10:0: timing out command, waited 14000s\nqla2xxx [0000:49:00.0]-801c:4: Abort command issued nexus=4:3:33 -- 1 2002.\nmptscsih: ioc0: attempting task abort! (sc=1)\nst 1:0:1:0: attempting task abort! scmd(0x7)\n", "unnamed 6"},
+    {"Unnamed", "st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\nst0: Error 26030000\nst0: Error 80000 (sugg. bt 0x0, driver bt 0x0, host bt 0x8).\nmptscsih: ioc0: attempting task abort! (sc=1)\nst 0:0:10:0: timing out command, waited 14000s\nqla2xxx [0000:49:00.0]-801c:4: Abort command issued nexus=4:3:33 -- 1 2002.\nst 1:0:1:0: attempting task abort! scmd(0x7)\n", "unnamed 6"},
     {"AbortWithoutCdbBeforeNext", "st 1:0:1:0: attempting task abort! scmd(0x3)\n" + pair, "8C x1 60000, unnamed 1"},
     {"CompletionEndsAPendingAbort", abort_line + "\nst 1:0:1:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\n" + cdb_line, "unnamed 1"},
+    {"SameAbortTwice", abort_line + "\n" + pair, "8C x1 60000, unnamed 0"},
+    {"TwoAges", "st 2:0:0:0: Done: TIMEOUT_ERROR cmd_age=60s\nst 2:0:0:0: CDB: Read(6) 08 00\nst 2:0:1:0: Done: TIMEOUT_ERROR cmd_age=30s\nst 2:0:1:0: CDB: opcode=0x8 08 00\n", "08 x2 60000, unnamed 0"},
+    {"MoreStamps", "Dec 09 10:00:00.123456 host kernel: " + abort_line + "\n2026-12-09T09:00:00Z host kernel: st 1:0:1:0: CDB: opcode=0xA3, sa=0xc a3 0c\n", "A3 x1 60000, unnamed 0"},
+    {"NotLogLines", "[drm] Initialized\n[] x\n[ 0.000000] Linux version 6.1.0-13-amd64\neth0 is up\nDec  9 10:00:00:" + abort_line + "\n" + cdb_line, "unnamed 0"},
+    {"JsonOddities", "{\"MESSAGE\": \"CDB\"\n{\"_TRANSPORT\": 5, \"MESSAGE\": \"abort\"}\n{\"CDB\": 1}\n{\"MESSAGE\": [300], \"x\": \"abort\"}\n{\"MESSAGE\": 5, \"x\": \"CDB\"}\n[\"CDB\"]\n", "unnamed 0"},
+    {"ManyDevices", manyDevices(), "unnamed 300"},
     {"MailDamage", "> [1.0] " + abort_line + "\n> [1.0] " + cdb_line + "\nst 1:0:2:0: attempting task abort!scmd(0x3D)\nst 1:0:2:0: tag#1 CDB: Read\nattributes 8c 00\n", "unnamed 1"},
 };
 // clang-format on
@@ -431,6 +446,42 @@ TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
     EXPECT_NE(r.err.find("applied: CDB_8C; not applied: CDB_93"), std::string::npos);
     EXPECT_EQ(st::value("ScsiTimeouts", "CDB_8C"), "132");
     EXPECT_FALSE(st::value("ScsiTimeouts", "CDB_93").has_value());
+}
+
+// The text view of unnamed timeouts, warnings and fractions; unreadable inputs; a failing store.
+TEST_F(AdviseCommand, TextViewAndFailures) {
+    std::string log =
+        "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding for 1 ms & "
+        "timeout 120000 ms\nst 1:0:1:0: CDB: Read(10) 28 00\n"
+        "st 1:0:1:0: attempting task abort!scmd(0x2), outstanding for 1 ms & "
+        "timeout 200500 ms\nst 1:0:1:0: CDB: Read(10) 28 00\n"
+        "printk: 5 messages suppressed.\n";
+    for (int i = 0; i < 70; ++i) {
+        log += "st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\n";
+    }
+    const std::string path = file("k.log", log + "st 0:0:3:0: timing out command, waited 9s");
+    const std::string cut = file("cut.rsoc", report(cmd({0x01, 0, 5000}), 8));
+    const Outcome r = runTool({"advise", "--kernel-log", path, "--drive-report", cut});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char* expected :
+         {"scsi-timeouts set CDB_28 14m", "longest expired 200.5 s",
+          "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
+          "cut short: the command data length promises 28 bytes, 20 are present",
+          "warning: the kernel dropped messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
+          "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
+          "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    for (const auto& args : {std::vector<std::string>{"advise", "--kernel-log", dir_},
+                             std::vector<std::string>{"advise", "--drive-report", dir_}}) {
+        const Outcome unreadable = runTool(args);
+        EXPECT_EQ(unreadable.status, 2);
+        EXPECT_NE(unreadable.err.find("cannot read"), std::string::npos) << unreadable.err;
+    }
+    st::failConstruction(1);
+    const Outcome failing = runTool({"advise", "--kernel-log", path});
+    EXPECT_EQ(failing.status, 2);
+    EXPECT_NE(failing.err.find("the platform store failed"), std::string::npos) << failing.err;
 }
 
 // Log text and file names of any bytes give valid JSON that gives them back.
