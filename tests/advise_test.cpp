@@ -196,7 +196,7 @@ const LogRow log_rows[] = {
     {"SameAbortTwice", abort_line + "\n" + pair, "8C x1 60000, unnamed 0"},
     {"TwoAges", "st 2:0:0:0: Done: TIMEOUT_ERROR cmd_age=60s\nst 2:0:0:0: CDB: Read(6) 08 00\nst 2:0:1:0: Done: TIMEOUT_ERROR cmd_age=30s\nst 2:0:1:0: CDB: opcode=0x8 08 00\n", "08 x2 60000, unnamed 0"},
     {"MoreStamps", "Dec 09 10:00:00.123456 host kernel: " + abort_line + "\n2026-12-09T09:00:00Z host kernel: st 1:0:1:0: CDB: opcode=0xA3, sa=0xc a3 0c\n", "A3 x1 60000, unnamed 0"},
-    {"NotLogLines", "[drm] Initialized\n[] x\n[ 0.000000] Linux version 6.1.0-13-amd64\neth0 is up\nDec  9 10:00:00:" + abort_line + "\n" + cdb_line, "unnamed 0"},
+    {"NotLogLines", "usb 1-1: new high-speed USB device\n[drm] Initialized\n[] x\n[ 0.000000] Linux version 6.1.0-13-amd64\neth0 is up\nDec  9 10:00:00:" + abort_line + "\n" + cdb_line, "unnamed 0"},
     {"JsonOddities", "{\"MESSAGE\": \"CDB\"\n{\"_TRANSPORT\": 5, \"MESSAGE\": \"abort\"}\n{\"CDB\": 1}\n{\"MESSAGE\": [300], \"x\": \"abort\"}\n{\"MESSAGE\": 5, \"x\": \"CDB\"}\n[\"CDB\"]\n", "unnamed 0"},
     {"ManyDevices", manyDevices(), "unnamed 300"},
     {"MailDamage", "> [1.0] " + abort_line + "\n> [1.0] " + cdb_line + "\nst 1:0:2:0: attempting task abort!scmd(0x3D)\nst 1:0:2:0: tag#1 CDB: Read\nattributes 8c 00\n", "unnamed 1"},
