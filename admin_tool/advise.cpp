@@ -193,6 +193,11 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
         ev.log_files.push_back(logs[i].file);
     }
     scanner.finish();
+    // Listed by device, in the order each device's were found.
+    std::stable_sort(ev.log.first_unnamed.begin(), ev.log.first_unnamed.end(),
+                     [](const UnnamedTimeout& a, const UnnamedTimeout& b) {
+                         return a.device < b.device;
+                     });
     closeInputs(reports);
     closeInputs(logs);
     if (!ok && opened) {

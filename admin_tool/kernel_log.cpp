@@ -458,6 +458,7 @@ string_view cut(string_view text) {
 
 void KernelLogScanner::startFile(int file) {
     finish();
+    devices_.clear();  // a command never pairs across files
     file_ = file;
     line_ = 0;
 }
