@@ -194,10 +194,9 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
     }
     scanner.finish();
     // Listed by device, in the order each device's were found.
-    std::stable_sort(ev.log.first_unnamed.begin(), ev.log.first_unnamed.end(),
-                     [](const UnnamedTimeout& a, const UnnamedTimeout& b) {
-                         return a.device < b.device;
-                     });
+    std::stable_sort(
+        ev.log.first_unnamed.begin(), ev.log.first_unnamed.end(),
+        [](const UnnamedTimeout& a, const UnnamedTimeout& b) { return a.device < b.device; });
     closeInputs(reports);
     closeInputs(logs);
     if (!ok && opened) {
@@ -468,7 +467,7 @@ int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams i
             return exit_usage;
         }
         const std::string line = oneLine(out.str());
-        applied.push_back({{"name", proposals[i]->value.value}, {"result", line}});
+        applied.push_back({{"name", proposals[i]->value.value}, {"result", bytesJson(line)}});
         if (!args.json) {
             io.out << (args.dry_run ? "would apply: " : "applied: ") << line << '\n';
         }

@@ -65,7 +65,8 @@ const char tool_help[] =
     "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92 or 146) or\n"
     "a SCSI command name (\"LOCATE(16)\", locate16), in any case. A change takes effect in\n"
     "processes started after it. Options may stand anywhere; '--' ends them.\n"
-    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something;\n"
+    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something,\n"
+    "or advise proposed values;\n"
     "2 usage error, a failing platform store, or a write that did not read back (one line on\n"
     "standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
