@@ -41,16 +41,16 @@ void writeJournal(const std::string& path, long long bytes, long long& lines) {
         const unsigned r = seed >> 8;
         int n = std::snprintf(line, sizeof line, "Dec  9 10:%02u:%02u host ", r % 60, r / 60 % 60);
         const long long i = lines;
-        if (i % 500000 == 7) {
+        if (i % 100000 == 7) {
             n += std::snprintf(line + n, sizeof line - n,
                                "kernel: st 1:0:%u:0: attempting task abort!scmd(0x%08x), "
                                "outstanding for 62233 ms & timeout 60000 ms\n",
-                               r % 4, r);
-        } else if (i % 500000 == 8) {
+                               static_cast<unsigned>(i / 100000 % 4), r);
+        } else if (i % 100000 == 8) {
             n += std::snprintf(line + n, sizeof line - n,
                                "kernel: st 1:0:%u:0: tag#%u CDB: Read attributes 8c 00 00 00 00 "
                                "00 00 00 00 00 00 00 00 00 00 00\n",
-                               (r >> 3) % 4, r % 4096);
+                               static_cast<unsigned>(i / 100000 % 4), r % 4096);
         } else if (i % 8 == 0) {
             n += std::snprintf(line + n, sizeof line - n,
                                "kernel: sd 0:0:0:0: [sda] tag#%u Done: SUCCESS Result: "
