@@ -173,7 +173,7 @@ string_view program(string_view tag) {
     return open == string_view::npos ? tag : tag.substr(0, open);
 }
 
-enum class Origin { Kernel, Other };
+enum class Origin { Kernel, Other, Repeated };
 
 void skipSpace(string_view& t) {
     if (!t.empty() && t[0] == ' ') {
@@ -192,6 +192,9 @@ Origin afterStamp(string_view& t) {
     if (tag.empty() || tag.back() != ':') {
         t.remove_prefix(std::min(tag.size() + 1, t.size()));  // the host
         tag = token(t);
+    }
+    if (startsWith(t, "last message repeated ")) {
+        return Origin::Repeated;  // syslog's own rate limiting
     }
     if (tag.empty() || tag.back() != ':' || program(tag) != "kernel") {
         return Origin::Other;
@@ -228,8 +231,9 @@ Origin stripPrefixes(string_view& t, string_view& stamp) {
     if (n > 0) {
         stamp = t.substr(0, n);
         t.remove_prefix(n);
-        if (afterStamp(t) == Origin::Other) {
-            return Origin::Other;
+        const Origin origin = afterStamp(t);
+        if (origin != Origin::Kernel) {
+            return origin;
         }
     } else if (startsWith(t, "kernel: ")) {
         t.remove_prefix(8);
@@ -483,8 +487,11 @@ void KernelLogScanner::line(string_view text) {
         return;
     }
     string_view stamp;
-    if (stripPrefixes(text, stamp) == Origin::Kernel) {
+    const Origin origin = stripPrefixes(text, stamp);
+    if (origin == Origin::Kernel) {
         message({text, stamp});
+    } else if (origin == Origin::Repeated) {
+        findings_.rate_limited = true;
     }
 }
 
