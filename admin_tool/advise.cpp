@@ -204,7 +204,7 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
     }
     if (ev.log.rate_limited) {
         ev.warnings.push_back(
-            "the kernel dropped messages (rate limiting): the counts are lower bounds");
+            "the log dropped or folded messages (rate limiting): the counts are lower bounds");
     }
     return ok;
 }

@@ -468,7 +468,7 @@ TEST_F(AdviseCommand, TextViewAndFailures) {
          {"scsi-timeouts set CDB_28 14m", "longest expired 200.5 s",
           "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
           "cut short: the command data length promises 28 bytes, 20 are present",
-          "warning: the kernel dropped messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
+          "warning: the log dropped or folded messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
           "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
           "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
