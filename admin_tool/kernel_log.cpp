@@ -44,6 +44,9 @@ bool startsWith(string_view s, string_view prefix) {
 
 // memmem: the substrings looked for are short, the lines as long as they come.
 std::size_t find(string_view s, string_view what) {
+    if (s.size() < what.size()) {
+        return string_view::npos;  // also an empty view, whose data may be null
+    }
     const void* at = ::memmem(s.data(), s.size(), what.data(), what.size());
     return at == nullptr ? string_view::npos
                          : static_cast<std::size_t>(static_cast<const char*>(at) - s.data());
