@@ -612,6 +612,10 @@ void KernelLogScanner::named(PendingEvent& p, unsigned char opcode) {
     }
     if (c.first.size() < CodeEvidence::kept) {
         c.first.push_back(std::move(e));
+    } else if (e.expired() > c.first.back().expired() &&
+               std::none_of(c.first.begin(), c.first.end() - 1,
+                            [&](const LogEvent& k) { return k.expired() >= e.expired(); })) {
+        c.first.back() = std::move(e);  // the event that decides E stays in the evidence
     }
 }
 

@@ -33,7 +33,8 @@ struct UnnamedTimeout {
     std::string text;  // the message, without the prefixes
 };
 
-// What the events of one operation code add up to. Only the first few events are kept.
+// What the events of one operation code add up to. Only the first few events are kept, the
+// last of them giving way to a later one that expired after longer than all kept.
 struct CodeEvidence {
     static constexpr std::size_t kept = 8;
     uint64_t events = 0;
@@ -41,7 +42,7 @@ struct CodeEvidence {
     bool some_printed_none = false;   // such an event counts as the timeout in force
     int64_t shortest_timeout_ms = -1, longest_timeout_ms = -1;  // "timeout M ms" printed
     int64_t shortest_cmd_age_ms = -1;
-    std::vector<LogEvent> first;
+    std::vector<LogEvent> first;  // at most `kept`
 };
 
 struct KernelLogFindings {

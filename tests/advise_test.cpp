@@ -316,6 +316,21 @@ TEST_F(AdviseCommand, FieldExample) {
     EXPECT_EQ(p["notes"].size(), 1u);
     EXPECT_EQ(j["counts"], nlohmann::json::parse(R"({"lines": 2, "events": 1, "unnamed": 0})"));
 
+    // Of many events the first are kept as evidence, and the one that decides E.
+    std::string many;
+    for (int i = 1; i <= 12; ++i) {
+        many += "st 1:0:1:0: attempting task abort!scmd(0x" + std::to_string(i) +
+                "), outstanding for 1 ms & timeout " + std::to_string(i == 10 ? 900000 : 60000) +
+                " ms\nst 1:0:1:0: tag#1 CDB: Read attributes 8c\n";
+    }
+    const auto m = nlohmann::json::parse(
+        runTool({"advise", "--json", "--kernel-log", file("many.log", many)}).out);
+    const auto& evidence = m["proposals"][0]["evidence"];
+    ASSERT_EQ(evidence.size(), 8u);
+    EXPECT_EQ(evidence[0]["line"], 1);
+    EXPECT_EQ(evidence[7]["line"], 19);
+    EXPECT_EQ(evidence[7]["expired"], 900);
+
     // A line longer than the reader's buffer is one line, and what follows it is read.
     const std::string long_line =
         file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
