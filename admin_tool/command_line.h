@@ -31,8 +31,11 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
-    bool read_back = false;             // hidden: answer a read-back (ReadBack::NewProcess)
-    std::vector<std::string> operands;  // the command first
+    bool read_back = false;                  // hidden: answer a read-back (ReadBack::NewProcess)
+    bool apply = false;                      // advise
+    std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
+    std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order
+    std::vector<std::string> operands;       // the command first
     ReadBack how_to_read_back = ReadBack::NewProcess;  // set by the caller, not the command line
 };
 

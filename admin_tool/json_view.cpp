@@ -4,32 +4,32 @@
 #include <ostream>
 #include <string>
 
+#include "json_bytes.h"
 #include "scsi_commands.h"
 #include "views.h"
 
 namespace scsi_timeouts_tool {
 
-namespace {
-
 using Json = nlohmann::ordered_json;
 
-// A stored text as JSON: valid UTF-8 as the string it is, anything else as its byte values, so
-// that any stored bytes give valid JSON and different texts never give the same value.
-Json storedJson(const char* stored) {
-    if (stored == nullptr) {
-        return nullptr;
-    }
-    Json text = std::string(stored);
+Json bytesJson(std::string_view bytes) {
+    Json text = std::string(bytes);
     try {
         static_cast<void>(text.dump());  // refuses what is not well-formed UTF-8
         return text;
     } catch (const Json::type_error&) {
-        Json bytes = Json::array();
-        for (const char* p = stored; *p != '\0'; ++p) {
-            bytes.push_back(static_cast<unsigned char>(*p));
+        Json values = Json::array();
+        for (const char c : bytes) {
+            values.push_back(static_cast<unsigned char>(c));
         }
-        return bytes;
+        return values;
     }
+}
+
+namespace {
+
+Json storedJson(const char* stored) {
+    return stored != nullptr ? bytesJson(stored) : Json(nullptr);
 }
 
 Json storedJson(const ValueReport& v) {

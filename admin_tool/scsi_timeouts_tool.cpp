@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "advise.h"
 #include "command_line.h"
 #include "scsi_timeouts_tool.h"
 #include "terminal_text.h"
@@ -144,6 +145,8 @@ const char tool_help[] =
     "       scsi-timeouts check [--json]\n"
     "       scsi-timeouts set [--dry-run] NAME DURATION\n"
     "       scsi-timeouts reset [--dry-run] NAME\n"
+    "       scsi-timeouts advise [--json] [--drive-report FILE]... [--kernel-log FILE]...\n"
+    "                            [--apply [--dry-run]]\n"
     "       scsi-timeouts --help | --version\n"
     "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, checks its\n"
     "values, and changes one value safely.\n"
@@ -153,13 +156,15 @@ const char tool_help[] =
     "  check   every value the load reads, what it gives, and what the load would rewrite\n"
     "  set     write a value's timeout, then read it back in a new process\n"
     "  reset   put a value back to its built-in behaviour\n"
+    "  advise  propose values to set from a drive's timeout report or the kernel log\n"
     "\n"
     "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92, 7 or 146;\n"
     "two digits such as 92 are refused: write 0x92 for the byte the kernel prints) or a SCSI\n"
     "command name (\"LOCATE(16)\", locate16, or the kernel's \"Lock/unlock cache(16)\"), in\n"
     "any case. A change takes effect in processes started after it. Options may stand\n"
     "anywhere; '--' ends them.\n"
-    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something;\n"
+    "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something,\n"
+    "or advise proposed values;\n"
     "2 usage error, a failing platform store, a write that a new process does not read back,\n"
     "or a write error on standard output (one line on standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
@@ -220,13 +225,24 @@ std::string echo(const std::string& text) {
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int { opt_version = 256, opt_json, opt_dry_run, opt_read_back };
+    enum : int {
+        opt_version = 256,
+        opt_json,
+        opt_dry_run,
+        opt_read_back,
+        opt_apply,
+        opt_drive,
+        opt_log
+    };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
         {"json", no_argument, nullptr, opt_json},
         {"dry-run", no_argument, nullptr, opt_dry_run},
         {"read-back", no_argument, nullptr, opt_read_back},  // hidden: set and reset start it
+        {"apply", no_argument, nullptr, opt_apply},
+        {"drive-report", required_argument, nullptr, opt_drive},
+        {"kernel-log", required_argument, nullptr, opt_log},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -257,9 +273,22 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
             case opt_read_back:
                 args.read_back = true;
                 break;
+            case opt_apply:
+                args.apply = true;
+                break;
+            case opt_drive:
+                args.drive_reports.emplace_back(optarg);
+                break;
+            case opt_log:
+                args.kernel_logs.emplace_back(optarg);
+                break;
             default:
                 if (optopt == 0) {
                     return "unknown option " + echo(argv[optind - 1]);
+                }
+                if (optopt == opt_drive || optopt == opt_log) {
+                    return "option " + echo(argv[optind - 1]) +
+                           " needs a FILE ('-': standard input)";
                 }
                 if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
                     const std::string given = argv[optind - 1];
@@ -375,6 +404,7 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
          [](const Arguments& args, Streams io) { return runWrite(args, true, io); }},
         {"reset", reset_help, false, true,
          [](const Arguments& args, Streams io) { return runWrite(args, false, io); }},
+        {"advise", advise_help, true, true, runAdvise},
     };
     const Command* chosen = nullptr;
     for (const Command& c : commands) {
@@ -396,6 +426,9 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
         return usageError(err, command + " takes no --json");
     } else if (args.dry_run && !chosen->dry_run) {
         return usageError(err, command + " takes no --dry-run: it never writes");
+    } else if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty()) &&
+               chosen->run != runAdvise) {
+        return usageError(err, command + " takes no --apply, --drive-report or --kernel-log");
     } else {
         status = chosen->run(args, io);
     }

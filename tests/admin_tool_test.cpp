@@ -205,6 +205,10 @@ const Status statuses[] = {
     {"ResetExtraOperand", {"reset", "REWIND", "900"}, nullptr, nullptr, true, 2},
     {"OpcodeWithLineBreak", {"show", "1\n2"}, nullptr, nullptr, true, 2},
     {"CheckWithOpcode", {"check", "1"}, nullptr, nullptr, true, 2},
+    {"AdviseHelp", {"advise", "--help"}, nullptr, nullptr, true, 0},
+    {"AdviseWithoutEvidence", {"advise", "--json"}, nullptr, nullptr, true, 2},
+    {"ApplyOnAView", {"show", "--apply"}, nullptr, nullptr, true, 2},
+    {"KernelLogWithoutFile", {"advise", "--kernel-log"}, nullptr, nullptr, true, 2},
 };
 
 class ExitStatus : public ::testing::TestWithParam<Status> {};

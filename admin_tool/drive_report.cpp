@@ -1,0 +1,96 @@
+#include "drive_report.h"
+
+namespace scsi_timeouts_tool {
+
+namespace {
+
+constexpr std::size_t header_size = 4;
+constexpr std::size_t command_descriptor_size = 8;
+constexpr std::size_t timeouts_descriptor_size = 12;
+constexpr unsigned ctdp = 0x02;  // byte 5: a timeouts descriptor follows
+
+uint32_t be16(const unsigned char* p) {
+    return uint32_t{p[0]} << 8 | p[1];
+}
+uint32_t be32(const unsigned char* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+DriveReport refused(DriveReport report, std::size_t offset, std::string reason) {
+    report.malformed = true;
+    report.offset = offset;
+    report.reason = std::move(reason);
+    return report;
+}
+
+// What a timeouts descriptor asks for its command; false when its length is not 10.
+bool readTimeouts(const unsigned char* d, DriveReport& report) {
+    const unsigned char* t = d + command_descriptor_size;
+    if (be16(t) != timeouts_descriptor_size - 2) {
+        return false;
+    }
+    const uint32_t nominal = be32(t + 4);
+    const uint32_t recommended = be32(t + 8);
+    const uint32_t asked = recommended != 0 ? recommended : nominal;
+    DriveAsk& ask = report.asks[d[0]];
+    if (asked != 0 && (!ask.present || asked > ask.seconds)) {
+        ask = {true, asked, recommended, nominal};  // the longest of the code's service actions
+    }
+    return true;
+}
+
+}  // namespace
+
+DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
+    DriveReport report;
+    if (size > drive_report_max) {
+        return refused(report, drive_report_max, "larger than 1 MiB: not a drive's report");
+    }
+    if (size < header_size) {
+        return refused(report, size, "shorter than 4 bytes: no command data length");
+    }
+    const std::size_t length = be32(data);
+    if (length > drive_report_max) {
+        return refused(report, 0,
+                       "the command data length says " + std::to_string(length) +
+                           " bytes, more than 1 MiB: not a drive's report (a text file?)");
+    }
+    const std::size_t end = header_size + length;
+    const bool cut_short = end > size;  // the sender's allocation length was too small
+    const std::size_t present = cut_short ? size : end;
+    std::size_t at = header_size;
+    for (; at < present; ++report.descriptors) {
+        const unsigned char* d = data + at;
+        const bool has_timeouts = at + 5 < present && (d[5] & ctdp) != 0;
+        const std::size_t whole =
+            command_descriptor_size + (has_timeouts ? timeouts_descriptor_size : 0);
+        if (at + whole > present && cut_short) {
+            break;  // only whole descriptors count
+        }
+        if (at + whole > present) {
+            return refused(report, at,
+                           "a command descriptor cut off by the end of the data (" +
+                               std::to_string(present - at) + " of " + std::to_string(whole) +
+                               " bytes)");
+        }
+        if (has_timeouts && !readTimeouts(d, report)) {
+            return refused(report, at + command_descriptor_size,
+                           "a command timeouts descriptor of length " +
+                               std::to_string(be16(d + command_descriptor_size)) + ", not 10");
+        }
+        at += whole;
+    }
+    if (cut_short) {
+        report.warnings.push_back(
+            "cut short: the command data length promises " + std::to_string(length) + " bytes, " +
+            std::to_string(size - header_size) +
+            " are present; used up to the last whole descriptor (byte " + std::to_string(at) + ")");
+    } else if (size > end) {
+        report.warnings.push_back(std::to_string(size - end) + " bytes after the " +
+                                  std::to_string(length) +
+                                  " the command data length gives: ignored");
+    }
+    return report;
+}
+
+}  // namespace scsi_timeouts_tool

@@ -1,0 +1,523 @@
+// scsi-timeouts advise: drive reports as bytes built from their layout, kernel-log lines in the
+// forms Linux writes, the advice's arithmetic, and --apply against a fresh process's lookup.
+#include <gtest/gtest.h>
+
+#include <QrScsiTimeouts.h>
+#include <advise.h>
+#include <drive_report.h>
+#include <duration.h>
+#include <kernel_log.h>
+#include <scsi_timeouts_tool.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fresh_process.h"
+#include "store_helpers.h"
+
+namespace {
+
+namespace tool = scsi_timeouts_tool;
+using Bytes = std::string;
+
+// ---- Drive reports ---------------------------------------------------------------------------
+
+template <int n>
+Bytes be(uint32_t v) {
+    Bytes out;
+    for (int i = n - 1; i >= 0; --i) {
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+// A command descriptor; with `timeouts`, its timeouts descriptor of length `length`.
+struct Command {
+    unsigned char op;
+    uint32_t nominal;
+    uint32_t recommended;
+    bool timeouts = true;
+    int sa = -1;
+    unsigned char other_flags = 0;
+    uint32_t length = 10;
+};
+Bytes cmd(const Command& c) {
+    const auto flags =
+        static_cast<unsigned char>((c.sa >= 0 ? 1 : 0) | (c.timeouts ? 2 : 0) | c.other_flags);
+    Bytes d = be<1>(c.op) + be<1>(0) + be<2>(c.sa >= 0 ? static_cast<uint32_t>(c.sa) : 0) +
+              be<1>(0) + be<1>(flags) + be<2>(16);
+    return c.timeouts ? d + be<2>(c.length) + be<2>(0) + be<4>(c.nominal) + be<4>(c.recommended)
+                      : d;
+}
+Bytes report(const Bytes& body, int extra_length = 0) {
+    return be<4>(static_cast<uint32_t>(static_cast<int>(body.size()) + extra_length)) + body;
+}
+
+struct DriveRow {
+    const char* label;
+    Bytes bytes;
+    long offset;  // where it is malformed; -1: it is not
+    int code;
+    uint32_t asks;  // 0: nothing asked
+    std::size_t warnings;
+};
+
+// clang-format off
+const DriveRow drive_rows[] = {
+    {"RecommendedFirst", report(cmd({0x8C, 60, 132})), -1, 0x8C, 132, 0},
+    {"NominalWhenNoRecommended", report(cmd({0x8C, 60, 0})), -1, 0x8C, 60, 0},
+    {"ZerosAskNothing", report(cmd({0x8C, 0, 0})), -1, 0x8C, 0, 0},
+    {"LargestServiceAction",
+     report(cmd({0xA3, 0, 30, true, 0x0C}) + cmd({0xA3, 0, 90, true, 0x0D}) + cmd({0xA3, 5, 0, true, 5})),
+     -1, 0xA3, 90, 0},
+    {"CtdpOffThenOne", report(cmd({0x12, 0, 0, false}) + cmd({0x8C, 0, 132})), -1, 0x8C, 132, 0},
+    {"CtdpOffAsksNothing", report(cmd({0x12, 0, 0, false})), -1, 0x12, 0, 0},
+    {"OtherFlagsIgnored", report(cmd({0x92, 0, 7200, true, -1, 0x7C})), -1, 0x92, 7200, 0},
+    {"AboveOneDay", report(cmd({0x93, 100000, 166370})), -1, 0x93, 166370, 0},
+    {"EmptyList", report(""), -1, 0x8C, 0, 0},
+    {"CutShort", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 9}).substr(0, 11), 9), -1, 0x93, 0, 1},
+    {"CutShortKeepsWhole", report(cmd({0x8C, 0, 132}), 20), -1, 0x8C, 132, 1},
+    {"TrailingBytes", report(cmd({0x8C, 0, 132})) + "abc", -1, 0x8C, 132, 1},
+    {"ThreeBytes", Bytes("\0\0\0", 3), 3, 0, 0, 0},
+    {"DescriptorCutOff", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 9}).substr(0, 5)), 24, 0, 0, 0},
+    {"TimeoutsLengthNot10", report(cmd({0x12, 0, 0, false}) + cmd({0x8C, 0, 132, true, -1, 0, 12})),
+     20, 0, 0, 0},
+    {"LengthAboveOneMiB", be<4>(0x100001) + cmd({0x8C, 0, 132}), 0, 0, 0, 0},
+    {"TextFile", "# a text file\n", 0, 0, 0, 0},
+    {"FileAboveOneMiB", report(Bytes(tool::drive_report_max - 3, '\0')), 1 << 20, 0, 0, 0},
+};
+// clang-format on
+
+class DriveReportRows : public ::testing::TestWithParam<DriveRow> {};
+
+TEST_P(DriveReportRows, ParseAsTheLayoutSays) {
+    const DriveRow& row = GetParam();
+    const auto* data = reinterpret_cast<const unsigned char*>(row.bytes.data());
+    const tool::DriveReport r = tool::parseDriveReport(data, row.bytes.size());
+    EXPECT_EQ(r.malformed, row.offset >= 0) << r.reason;
+    if (r.malformed) {
+        EXPECT_EQ(static_cast<long>(r.offset), row.offset) << r.reason;
+        return;
+    }
+    EXPECT_EQ(r.asks[row.code].present, row.asks != 0);
+    EXPECT_EQ(r.asks[row.code].seconds, row.asks);
+    EXPECT_EQ(r.warnings.size(), row.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Advise, DriveReportRows, ::testing::ValuesIn(drive_rows),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// ---- Kernel logs -----------------------------------------------------------------------------
+
+// "8C x1 60000": code, events, longest expired (none: -1); then unnamed and lines.
+std::string summary(const std::string& text) {
+    tool::KernelLogFindings f;
+    tool::KernelLogScanner scanner(f);
+    scanner.startFile(0);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        scanner.line(line);
+    }
+    scanner.finish();
+    std::string out;
+    char buffer[64];
+    for (int code = 0; code < 256; ++code) {
+        const tool::CodeEvidence& c = f.codes[code];
+        if (c.events > 0) {
+            std::snprintf(buffer, sizeof buffer, "%02X x%d %lld, ", code,
+                          static_cast<int>(c.events), static_cast<long long>(c.longest_expired_ms));
+            out += buffer;
+        }
+    }
+    out += "unnamed " + std::to_string(f.unnamed) + (f.rate_limited ? " limited" : "");
+    return out;
+}
+
+const std::string abort_line =
+    "st 1:0:1:0: attempting task abort!scmd(0x000000008b10e4e8), outstanding for 62233 ms & "
+    "timeout 60000 ms";
+const std::string cdb_line = "st 1:0:1:0: tag#4695 CDB: Read attributes 8c 00 00 00";
+const std::string pair = abort_line + "\n" + cdb_line + "\n";
+
+// More devices than the reader keeps: the least recently seen make room, their events unnamed.
+std::string manyDevices() {
+    std::string out;
+    for (int i = 0; i < 300; ++i) {
+        out += "st 0:0:" + std::to_string(i) + ":0: attempting task abort! scmd(0x1)\n";
+    }
+    return out;
+}
+
+struct LogRow {
+    const char* label;
+    std::string text;
+    const char* summary;
+};
+
+// clang-format off
+const LogRow log_rows[] = {
+    {"Dmesg", "[456431.184458] " + abort_line + "\n[456431.184486] " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"DmesgT", "[Fri Dec 13 11:53:17 2024] " + abort_line + "\n[Fri Dec 13 11:53:17 2024] " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"DmesgReltimeAndLevel", "<4>[  +0.000006] " + abort_line + "\n<4>" + cdb_line, "8C x1 60000, unnamed 0"},
+    {"DmesgNoPrefix", pair, "8C x1 60000, unnamed 0"},
+    {"KernelAlone", "kernel: " + abort_line + "\nkernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"Syslog", "Dec  9 10:00:00 host kernel: [ 1.5] " + abort_line + "\nDec  9 10:00:00 host kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"SyslogNoHost", "Dec  9 10:00:00  kernel: " + abort_line + "\nDec  9 10:00:00  kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"Rfc3339", "2026-12-09T10:00:00.123456+01:00 host kernel: " + abort_line + "\n2026-12-09 10:00:00 host kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"ShortFullAndUnix", "Wed 2026-12-09 10:00:00 CET host kernel: " + abort_line + "\n1765274400.123456 host kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"ShortMonotonic", "[ 12.345678] host kernel: " + abort_line + "\n[ 12.345679] host kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"Crlf", abort_line + "\r\n" + cdb_line + "\r\n", "8C x1 60000, unnamed 0"},
+    {"Json", "{\"MESSAGE\":\"" + abort_line + "\",\"_TRANSPORT\":\"kernel\"}\n{\"MESSAGE\":\"" + cdb_line + "\",\"__REALTIME_TIMESTAMP\":\"1765274400123456\"}", "8C x1 60000, unnamed 0"},
+    {"JsonByteArrayNotUtf8", "{\"MESSAGE\":\"" + abort_line + "\"}\n{\"MESSAGE\":[115,116,32,49,58,48,58,49,58,48,58,32,67,68,66,58,32,233,32,57,50,32,48,48]}", "92 x1 60000, unnamed 0"},
+    {"NotUtf8InText", abort_line + "\nst 1:0:1:0: CDB: R\xE9\xFF 92 00\n", "92 x1 60000, unnamed 0"},
+    {"AnotherProgramLooksAlike", "Dec  9 10:00:00 host ltfs[123]: " + abort_line + "\nDec  9 10:00:00 host ltfs[123]: " + cdb_line + "\nDec  9 10:00:00 host ltfs[123]: SCSI timeout (op_code 0x08, timeout = 2340).", "unnamed 0"},
+    {"AnotherProgramMonotonic", "[ 1.0] host logger[9]: " + abort_line + "\n[ 1.0] host logger[9]: " + cdb_line, "unnamed 0"},
+    {"AnotherProgramJson", "{\"MESSAGE\":\"" + abort_line + "\",\"SYSLOG_IDENTIFIER\":\"ltfs\"}\n{\"MESSAGE\":\"" + cdb_line + "\",\"SYSLOG_IDENTIFIER\":\"ltfs\"}", "unnamed 0"},
+    {"InterleavedDevices", "st 1:0:1:0: attempting task abort! scmd(0x1)\nst 1:0:2:0: attempting task abort! scmd(0x2)\nst 1:0:2:0: tag#1 CDB: Lock/unlock cache(16) 92 00\nst 1:0:1:0: tag#1 CDB: Read(6) 08 00\n", "08 x1 -1, 92 x1 -1, unnamed 0"},
+    {"TagReuseNextNotEarlier", "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\nst 2:0:0:0: tag#7 Done: TIMEOUT_ERROR Result: hostbyte=DID_OK driverbyte=DRIVER_OK cmd_age=60s\nst 2:0:0:0: tag#3 CDB: Write(6) 0a 00\nst 2:0:0:0: tag#7 CDB: Space(6) 11 00\n", "11 x1 60000, unnamed 0"},
+    {"RepeatedAbortsAndFloods", pair + pair + "st 1:0:1:0: attempting device reset! scmd(0x000000008b10e4e8)\nst 1:0:1:0: Device offlined - not ready after error recovery\nst 1:0:1:0: rejecting I/O to offline device\nst 1:0:1:0: rejecting I/O to offline device\n", "8C x1 60000, unnamed 0"},
+    {"TimeoutErrorThenItsAbort", "st 2:0:0:0: tag#7 Done: TIMEOUT_ERROR Result: hostbyte=DID_OK cmd_age=60s\nst 2:0:0:0: tag#7 CDB: Read(6) 08 00\nst 2:0:0:0: attempting task abort! scmd(0x9)\nst 2:0:0:0: tag#7 CDB: Read(6) 08 00\n", "08 x1 60000, unnamed 0"},
+    {"TwoCommandsTwoEvents", pair + "st 1:0:1:0: attempting task abort!scmd(0x5), outstanding for 1 ms & timeout 900000 ms\n" + cdb_line, "8C x2 900000, unnamed 0"},
+    {"RateLimited", pair + "scsi_io_completion_action: 12 callbacks suppressed\n", "8C x1 60000, unnamed 0 limited"},
+    {"SyslogRepeated", pair + "Dec  9 10:00:00 host last message repeated 99 times\n", "8C x1 60000, unnamed 0 limited"},
+    {"FailedPairs", "sd 0:0:0:0: [sda] tag#3 FAILED Result: hostbyte=DID_TIME_OUT driverbyte=DRIVER_OK cmd_age=30s\nsd 0:0:0:0: [sda] tag#3 CDB: Read(10) 28 00\nsd 0:0:0:1: [sdb] tag#3 UNKNOWN(0x2003) Result: hostbyte=0x03 driverbyte=DRIVER_OK,SUGGEST_OK\nsd 0:0:0:1: [sdb] tag#3 CDB: opcode=0x2a 2a 00\n", "28 x1 30000, 2A x1 -1, unnamed 0"},
+    {"NotTimeouts", "sd 0:0:0:0: [sda] tag#3 FAILED Result: hostbyte=DID_ABORT driverbyte=DRIVER_OK\nsd 0:0:0:0: [sda] tag#3 CDB: Read(10) 28 00\nst 2:0:0:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\nst 2:0:0:0: tag#1 CDB: Read(6) 08 00\nsd 0:0:0:0: [sda] tag#4 FAILED Result: hostbyte=DID_RESET\nst 1:0:1:0: task abort: SUCCESS scmd(0x1)\n", "unnamed 0"},
+    {"CdbForms", "st 5:0:0:0: attempting task abort! scmd(0x1)\nst 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\nst 5:0:0:1: attempting task abort! scmd(0x2)\nst 5:0:0:1: CDB: cdb[0]=0x2b: 2b 00\nst 5:0:0:2: attempting task abort! scmd(0x3)\nst 5:0:0:2: CDB: opcode=0xc1 (vendor) c1 00\nst 5:0:0:3: attempting task abort! scmd(0x4)\nst 5:0:0:3: CDB: Variable length\nst 5:0:0:3: CDB[00]: 7f 00 00\nst 5:0:0:3: CDB[10]: 00 00\n", "08 x1 -1, 2B x1 -1, 7F x1 -1, C1 x1 -1, unnamed 0"},
+    {"Mptscsih", "mptscsih: ioc0: attempting task abort! (sc=ffff8802fc5ce000)\nst 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n", "08 x1 -1, unnamed 0"},
+    {"Uas", "scsi 3:0:0:0: tag#13 uas_eh_abort_handler 0 uas-tag 1 inflight: CMD IN\nscsi 3:0:0:0: tag#13 CDB: Read(10) 28 00\n", "28 x1 -1, unnamed 0"},
+    {"Aic7xxx", "scsi1:0:6:0: Attempting to queue an ABORT message\nCDB: 0x11 0x1 0x7f 0xff 0xff 0x0\n", "11 x1 -1, unnamed 0"},
+    {"Unnamed", "st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\nst0: Error 26030000\nst0: Error 80000 (sugg. bt 0x0, driver bt 0x0, host bt 0x8).\nmptscsih: ioc0: attempting task abort! (sc=1)\nst 0:0:10:0: timing out command, waited 14000s\nqla2xxx [0000:49:00.0]-801c:4: Abort command issued nexus=4:3:33 -- 1 2002.\nst 1:0:1:0: attempting task abort! scmd(0x7)\n", "unnamed 6"},
+    {"AbortWithoutCdbBeforeNext", "st 1:0:1:0: attempting task abort! scmd(0x3)\n" + pair, "8C x1 60000, unnamed 1"},
+    {"CompletionEndsAPendingAbort", abort_line + "\nst 1:0:1:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\n" + cdb_line, "unnamed 1"},
+    {"SameAbortTwice", abort_line + "\n" + pair, "8C x1 60000, unnamed 0"},
+    {"TwoAges", "st 2:0:0:0: Done: TIMEOUT_ERROR cmd_age=60s\nst 2:0:0:0: CDB: Read(6) 08 00\nst 2:0:1:0: Done: TIMEOUT_ERROR cmd_age=30s\nst 2:0:1:0: CDB: opcode=0x8 08 00\n", "08 x2 60000, unnamed 0"},
+    {"MoreStamps", "Dec 09 10:00:00.123456 host kernel: " + abort_line + "\n2026-12-09T09:00:00Z host kernel: st 1:0:1:0: CDB: opcode=0xA3, sa=0xc a3 0c\n", "A3 x1 60000, unnamed 0"},
+    {"NotLogLines", "usb 1-1: new high-speed USB device\n[drm] Initialized\n[] x\n[ 0.000000] Linux version 6.1.0-13-amd64\neth0 is up\nDec  9 10:00:00:" + abort_line + "\n" + cdb_line, "unnamed 0"},
+    {"JsonOddities", "{\"MESSAGE\": \"CDB\"\n{\"_TRANSPORT\": 5, \"MESSAGE\": \"abort\"}\n{\"CDB\": 1}\n{\"MESSAGE\": [300], \"x\": \"abort\"}\n{\"MESSAGE\": 5, \"x\": \"CDB\"}\n[\"CDB\"]\n", "unnamed 0"},
+    {"ManyDevices", manyDevices(), "unnamed 300"},
+    {"MailDamage", "> [1.0] " + abort_line + "\n> [1.0] " + cdb_line + "\nst 1:0:2:0: attempting task abort!scmd(0x3D)\nst 1:0:2:0: tag#1 CDB: Read\nattributes 8c 00\n", "unnamed 1"},
+};
+// clang-format on
+
+class KernelLogRows : public ::testing::TestWithParam<LogRow> {};
+
+TEST_P(KernelLogRows, FindTheTimedOutCommands) {
+    EXPECT_EQ(summary(GetParam().text), GetParam().summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(Advise, KernelLogRows, ::testing::ValuesIn(log_rows),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// ---- The advice's arithmetic ------------------------------------------------------------------
+
+TEST(Advise, RoundingAndDurations) {
+    const struct {
+        int64_t expired_ms;
+        int32_t seconds;
+    } rows[] = {{60000, 660},   {0, 600},        {1, 660},          {600000, 1200},
+                {601000, 1260}, {3600000, 7200}, {43200001, 86400}, {INT64_C(1) << 40, 86400}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(tool::timeoutAfter(row.expired_ms), row.seconds) << row.expired_ms;
+    }
+    EXPECT_EQ(tool::formatDuration(660), "11m");
+    EXPECT_EQ(tool::formatDuration(132), "2m12s");
+    EXPECT_EQ(tool::formatDuration(86400), "1d");
+    for (int32_t s = 1; s <= 86400; ++s) {  // what advise prints, set stores exactly
+        const tool::Duration d = tool::parseDuration(tool::formatDuration(s).c_str());
+        ASSERT_EQ(d.error, tool::DurationError::None) << s;
+        ASSERT_EQ(d.seconds, s);
+    }
+}
+
+// ---- The command, on the sample registry ------------------------------------------------------
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runTool(std::vector<std::string> args) {
+    args.insert(args.begin(), "scsi-timeouts");
+    std::vector<char*> argv;
+    argv.reserve(args.size());
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A scratch folder with the sample registry as the store, and the evidence files.
+class AdviseCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = ::testing::TempDir() + "advise_XXXXXX";
+        ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
+        st::reset();
+        store_ = file("registry.ini", readFile(QR_SAMPLE_REGISTRY));
+        ASSERT_NE(readFile(store_), "");
+        ::setenv("QRLIB_STAND_IN_FILE", store_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("QRLIB_STAND_IN_FILE");
+        for (const std::string& f : files_) {
+            ::unlink(f.c_str());
+        }
+        ::rmdir(dir_.c_str());
+    }
+    std::string file(const char* name, const std::string& content) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        files_.push_back(path);
+        return path;
+    }
+    std::string dir_;
+    std::string store_;
+    std::vector<std::string> files_;
+};
+
+const std::string field_example =
+    "[456431.184458] st 1:0:1:0: attempting task abort!scmd(0x000000008b10e4e8), outstanding "
+    "for 62233 ms & timeout 60000 ms\n"
+    "[456431.184486] st 1:0:1:0: tag#4695 CDB: Read attributes 8c\n";
+
+TEST_F(AdviseCommand, FieldExample) {
+    const std::string log = file("field.log", field_example);
+    const Outcome text = runTool({"advise", "--kernel-log", log});
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_NE(text.out.find("CDB_8C  in force 120 s (DEFAULT)  proposed 660 s: "
+                            "scsi-timeouts set CDB_8C 11m"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("longest expired 60 s"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("note: the log shows a timeout of 60 s, not the 120 s in force"),
+              std::string::npos);
+    const auto j = nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", log}).out);
+    ASSERT_EQ(j["proposals"].size(), 1u);
+    const auto& p = j["proposals"][0];
+    EXPECT_EQ(p["set"], nlohmann::json::parse(R"(["scsi-timeouts", "set", "CDB_8C", "11m"])"));
+    EXPECT_EQ(p["in_force"], 120);
+    EXPECT_EQ(p["in_force_from"], "DEFAULT");
+    EXPECT_EQ(p["evidence"][0]["expired"], 60);
+    EXPECT_EQ(p["evidence"][0]["timestamp"], "456431.184458");
+    EXPECT_EQ(p["notes"].size(), 1u);
+    EXPECT_EQ(j["counts"], nlohmann::json::parse(R"({"lines": 2, "events": 1, "unnamed": 0})"));
+
+    // Of many events the first are kept as evidence, and the one that decides E.
+    std::string many;
+    for (int i = 1; i <= 12; ++i) {
+        many += "st 1:0:1:0: attempting task abort!scmd(0x" + std::to_string(i) +
+                "), outstanding for 1 ms & timeout " + std::to_string(i == 10 ? 900000 : 60000) +
+                " ms\nst 1:0:1:0: tag#1 CDB: Read attributes 8c\n";
+    }
+    const auto m = nlohmann::json::parse(
+        runTool({"advise", "--json", "--kernel-log", file("many.log", many)}).out);
+    const auto& evidence = m["proposals"][0]["evidence"];
+    ASSERT_EQ(evidence.size(), 8u);
+    EXPECT_EQ(evidence[0]["line"], 1);
+    EXPECT_EQ(evidence[7]["line"], 19);
+    EXPECT_EQ(evidence[7]["expired"], 900);
+
+    // A line longer than the reader's buffer is one line, and what follows it is read.
+    const std::string long_line =
+        file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
+    const auto k =
+        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
+    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 3, "events": 1, "unnamed": 0})"));
+}
+
+TEST_F(AdviseCommand, DriveReportAboveOneDay) {
+    const std::string rsoc =
+        file("drive.rsoc", report(cmd({0x8C, 60, 132}) + cmd({0x93, 0, 166370})));
+    const Outcome r = runTool({"advise", "--json", "--drive-report", rsoc});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["proposals"].size(), 2u);
+    EXPECT_EQ(j["proposals"][0]["proposed"], 132);
+    EXPECT_EQ(j["proposals"][0]["set"][3], "2m12s");
+    EXPECT_EQ(j["proposals"][1]["name"], "CDB_93");
+    EXPECT_EQ(j["proposals"][1]["proposed"], 86400);
+    EXPECT_EQ(j["proposals"][1]["evidence"][0]["recommended"], 166370);
+    ASSERT_EQ(j["warnings"].size(), 1u);
+    EXPECT_NE(j["warnings"][0].get<std::string>().find("more than the library can hold"),
+              std::string::npos);
+}
+
+// Exit status and what the store holds afterwards, for evidence against the sample registry
+// (REWIND 900, READ 2880 by default, DEFAULT 120).
+TEST_F(AdviseCommand, StatusesAndNeverShorter) {
+    const std::string log = file("field.log", field_example);
+    const std::string rewind_600 = file("r600.rsoc", report(cmd({0x01, 0, 600})));
+    const std::string rewind_1000 = file("r1000.rsoc", report(cmd({0x01, 0, 1000})));
+    const std::string same_1000 = file("same.rsoc", report(cmd({0x01, 1000, 0})));
+    const std::string bad = file("bad.rsoc", "# not a report\n");
+    const std::string read_age = file("age.log",
+                                      "sd 0:0:0:0: tag#1 Done: TIMEOUT_ERROR Result: "
+                                      "hostbyte=DID_OK cmd_age=30s\nsd 0:0:0:0: tag#1 CDB: "
+                                      "Read(10) 28 00\n");
+    const std::string no_time = file("mpt.log",
+                                     "mptscsih: ioc0: attempting task abort! (sc=1)\n"
+                                     "st 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // in the output; "" for none
+    } rows[] = {
+        {{"advise", "--drive-report", rewind_600}, 0, "in force 900 s (REWIND)  enough"},
+        {{"advise", "--drive-report", rewind_1000}, 1, "scsi-timeouts set REWIND 16m40s"},
+        {{"advise", "--drive-report", same_1000, "--drive-report", rewind_1000},
+         1,
+         "drive report \"" + same_1000 + "\" asks 1000 s"},
+        {{"advise", "--drive-report", rewind_600, "--drive-report", rewind_1000},
+         1,
+         "drive report \"" + rewind_1000 + "\" asks 1000 s"},
+        // READ's 2880 s in force counts for an event that printed no timeout; a cmd_age
+        // shorter than it is a sign that the sender used its own timeout.
+        {{"advise", "--kernel-log", no_time}, 1, "proposed 5760 s: scsi-timeouts set READ 1h36m"},
+        {{"advise", "--kernel-log", read_age}, 1, "note: the log shows a timeout of 30 s"},
+        {{"advise"}, 2, ""},
+        {{"advise", "--dry-run", "--kernel-log", log}, 2, ""},
+        {{"advise", "--kernel-log", "-", "--drive-report", "-"}, 2, ""},
+        {{"advise", "--kernel-log", dir_ + "/missing.log"}, 2, ""},
+        {{"advise", "--kernel-log", log, "--drive-report", bad, "--apply"}, 2, ""},
+        {{"advise", "--kernel-log", log, "extra"}, 2, ""},
+        {{"show", "--kernel-log", log}, 2, ""},
+        {{"advise", "--kernel-log"}, 2, ""},
+    };
+    const std::string before = readFile(store_);
+    for (const auto& row : rows) {
+        const Outcome r = runTool(row.args);
+        EXPECT_EQ(r.status, row.status) << row.args.back() << r.err;
+        EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+        if (row.status == 2) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+        EXPECT_EQ(readFile(store_), before) << "advise without --apply never writes";
+    }
+    EXPECT_NE(runTool({"advise", "--drive-report", bad}).err.find("byte 0: malformed"),
+              std::string::npos);
+    const std::string capture = runTool({"advise"}).err;
+    EXPECT_NE(capture.find("sg_opcodes --rctd --raw /dev/sgN > FILE"), std::string::npos);
+    EXPECT_NE(capture.find("journalctl -k > FILE"), std::string::npos);
+}
+
+// --apply goes through set: what a fresh process looks up afterwards is what was proposed.
+TEST_F(AdviseCommand, ApplyAgreesWithAFreshProcess) {
+    const std::string log = file("field.log", field_example);
+    const std::string rsoc = file("drive.rsoc", report(cmd({0x93, 0, 166370})));
+    const std::string before = readFile(store_);
+    const Outcome dry =
+        runTool({"advise", "--kernel-log", log, "--drive-report", rsoc, "--apply", "--dry-run"});
+    EXPECT_EQ(dry.status, 1) << dry.err;
+    EXPECT_NE(dry.out.find("would apply: CDB_8C: absent -> \"660\""), std::string::npos);
+    EXPECT_EQ(readFile(store_), before) << "a dry run leaves the store byte for byte";
+
+    const Outcome applied =
+        runTool({"advise", "--kernel-log", log, "--drive-report", rsoc, "--apply"});
+    EXPECT_EQ(applied.status, 1) << applied.err;
+    EXPECT_NE(applied.out.find("applied: CDB_93: absent -> \"86400\""), std::string::npos);
+    inFreshProcess([] {
+        EXPECT_EQ(getScsiTimeout(0x8C), 660);
+        EXPECT_EQ(getScsiTimeout(0x93), 86400);
+    });
+    const Outcome again = runTool({"advise", "--kernel-log", log, "--drive-report", rsoc});
+    EXPECT_EQ(again.status, 0) << again.out;  // in force now: nothing more to propose
+}
+
+// A write that does not stick or a store that fails stops the apply, naming what was applied.
+TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
+    ::unsetenv("QRLIB_STAND_IN_FILE");  // the in-memory store, whose faults a test can inject
+    installProbe();
+    const std::string rsoc = file("drive.rsoc", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 600})));
+    st::dropWrites();
+    Outcome r = runTool({"advise", "--drive-report", rsoc, "--apply"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("stopped at CDB_8C: CDB_8C did not read back as written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("applied: none; not applied: CDB_8C, CDB_93"), std::string::npos);
+
+    st::reset();
+    installProbe();
+    const int load = 1 + qr_scsi_timeouts::value_count;      // the probe, then every value
+    st::failStoreCall(load + (load + 1 + load) + load + 1);  // advise, the first set, a write
+    r = runTool({"advise", "--json", "--drive-report", rsoc, "--apply"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("stopped at CDB_93: the platform store failed"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("applied: CDB_8C; not applied: CDB_93"), std::string::npos);
+    EXPECT_EQ(st::value("ScsiTimeouts", "CDB_8C"), "132");
+    EXPECT_FALSE(st::value("ScsiTimeouts", "CDB_93").has_value());
+}
+
+// The text view of unnamed timeouts, warnings and fractions; unreadable inputs; a failing store.
+TEST_F(AdviseCommand, TextViewAndFailures) {
+    std::string log =
+        "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding for 1 ms & "
+        "timeout 120000 ms\nst 1:0:1:0: CDB: Read(10) 28 00\n"
+        "st 1:0:1:0: attempting task abort!scmd(0x2), outstanding for 1 ms & "
+        "timeout 200500 ms\nst 1:0:1:0: CDB: Read(10) 28 00\n"
+        "printk: 5 messages suppressed.\n";
+    for (int i = 0; i < 70; ++i) {
+        log += "st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\n";
+    }
+    const std::string path = file("k.log", log + "st 0:0:3:0: timing out command, waited 9s");
+    const std::string cut = file("cut.rsoc", report(cmd({0x01, 0, 5000}), 8));
+    const Outcome r = runTool({"advise", "--kernel-log", path, "--drive-report", cut});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char* expected :
+         {"scsi-timeouts set CDB_28 14m", "longest expired 200.5 s",
+          "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
+          "cut short: the command data length promises 28 bytes, 20 are present",
+          "warning: the log dropped or folded messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
+          "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
+          "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    for (const auto& args : {std::vector<std::string>{"advise", "--kernel-log", dir_},
+                             std::vector<std::string>{"advise", "--drive-report", dir_}}) {
+        const Outcome unreadable = runTool(args);
+        EXPECT_EQ(unreadable.status, 2);
+        EXPECT_NE(unreadable.err.find("cannot read"), std::string::npos) << unreadable.err;
+    }
+    st::failConstruction(1);
+    const Outcome failing = runTool({"advise", "--kernel-log", path});
+    EXPECT_EQ(failing.status, 2);
+    EXPECT_NE(failing.err.find("the platform store failed"), std::string::npos) << failing.err;
+}
+
+// Log text and file names of any bytes give valid JSON that gives them back.
+TEST_F(AdviseCommand, JsonIsLosslessForAnyBytes) {
+    const std::string log =
+        file("log\xE9.txt", "st 9:0:0:0: timing out command, waited \xFF\x01s\n" + field_example);
+    const Outcome r = runTool({"advise", "--json", "--kernel-log", log});
+    const auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["unnamed"].size(), 1u);
+    const auto bytes = [](const nlohmann::json& v) {
+        std::string s;
+        for (const auto& b : v) {
+            s += static_cast<char>(b.get<int>());
+        }
+        return s;
+    };
+    EXPECT_EQ(bytes(j["unnamed"][0]["text"]), "timing out command, waited \xFF\x01s");
+    EXPECT_EQ(bytes(j["unnamed"][0]["file"]), log);
+    EXPECT_EQ(j["unnamed"][0]["device"], "st 9:0:0:0");
+    EXPECT_EQ(j["counts"]["unnamed"], 1);
+}
+
+}  // namespace
