@@ -451,9 +451,13 @@ int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams i
             proposals.push_back(&a);
         }
     }
+    if (!args.json && !proposals.empty()) {
+        io.out << "store: " << storeDescription() << '\n';
+    }
     for (std::size_t i = 0; i < proposals.size(); ++i) {
         Arguments set;
         set.dry_run = args.dry_run;
+        set.how_to_read_back = args.how_to_read_back;
         set.operands = setCommand(*proposals[i]);
         set.operands.erase(set.operands.begin());  // the program name
         std::ostringstream out;
@@ -466,7 +470,9 @@ int applyAll(const Arguments& args, const std::vector<Advice>& advice, Streams i
                    << "; not applied: " << joined({stop, proposals.end()}) << '\n';
             return exit_usage;
         }
-        const std::string line = oneLine(out.str());
+        // set's last line is its result; the store line before it is printed once, above.
+        std::string line = oneLine(out.str());
+        line.erase(0, line.rfind('\n') + 1);
         applied.push_back({{"name", proposals[i]->value.value}, {"result", bytesJson(line)}});
         if (!args.json) {
             io.out << (args.dry_run ? "would apply: " : "applied: ") << line << '\n';

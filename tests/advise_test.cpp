@@ -242,7 +242,10 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runTool(std::vector<std::string> args) {
+// A copy of this process forked before each write reads it back: a new process would be this
+// test binary, not the tool.
+Outcome runTool(std::vector<std::string> args,
+                tool::ReadBack read_back = tool::ReadBack::ForkedEarly) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
     argv.reserve(args.size());
@@ -251,7 +254,8 @@ Outcome runTool(std::vector<std::string> args) {
     }
     std::ostringstream out;
     std::ostringstream err;
-    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int status =
+        tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err, read_back);
     return {status, out.str(), err.str()};
 }
 
@@ -423,7 +427,7 @@ TEST_F(AdviseCommand, ApplyAgreesWithAFreshProcess) {
     const Outcome dry =
         runTool({"advise", "--kernel-log", log, "--drive-report", rsoc, "--apply", "--dry-run"});
     EXPECT_EQ(dry.status, 1) << dry.err;
-    EXPECT_NE(dry.out.find("would apply: CDB_8C: absent -> \"660\""), std::string::npos);
+    EXPECT_NE(dry.out.find("would apply: CDB_8C: absent -> \"660\""), std::string::npos) << dry.out;
     EXPECT_EQ(readFile(store_), before) << "a dry run leaves the store byte for byte";
 
     const Outcome applied =
@@ -444,7 +448,7 @@ TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
     installProbe();
     const std::string rsoc = file("drive.rsoc", report(cmd({0x8C, 0, 132}) + cmd({0x93, 0, 600})));
     st::dropWrites();
-    Outcome r = runTool({"advise", "--drive-report", rsoc, "--apply"});
+    Outcome r = runTool({"advise", "--drive-report", rsoc, "--apply"}, tool::ReadBack::SameProcess);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("stopped at CDB_8C: CDB_8C did not read back as written"),
               std::string::npos)
@@ -455,7 +459,8 @@ TEST_F(AdviseCommand, ApplyStopsAtTheFirstFailure) {
     installProbe();
     const int load = 1 + qr_scsi_timeouts::value_count;      // the probe, then every value
     st::failStoreCall(load + (load + 1 + load) + load + 1);  // advise, the first set, a write
-    r = runTool({"advise", "--json", "--drive-report", rsoc, "--apply"});
+    r = runTool({"advise", "--json", "--drive-report", rsoc, "--apply"},
+                tool::ReadBack::SameProcess);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("stopped at CDB_93: the platform store failed"), std::string::npos)
         << r.err;
