@@ -231,6 +231,13 @@ int runCheck(const Arguments& args, Streams io) {
 
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const Streams io{out, err};
+    // Hidden: the shell's completion asks the tool for its names, so that it never lags behind.
+    if (argc == 2 && std::string(argv[1]) == "--list-names") {
+        for (const std::string& name : listedNames()) {
+            out << name << '\n';
+        }
+        return out.flush() ? exit_clean : exit_usage;
+    }
     Arguments args;
     const std::string error = parseArguments(argc, argv, args);
     if (!error.empty()) {
