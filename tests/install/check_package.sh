@@ -74,7 +74,7 @@ check_layout() {
             if [[ $package == scsi-timeouts ]] && ! grep -Eq "(^|, )libqrscsitimeouts1 \(= $version\)(,|$)" <<<"$depends"; then
                 fail "$package does not depend on its own version of the library: $depends"
             fi
-            dpkg-deb --field "$deb" Description | grep -q 'libQrLib.so, which the platform itself ships' ||
+            [[ $(dpkg-deb --field "$deb" Description) == *'libQrLib.so, which the platform itself ships'* ]] ||
                 fail "$package: the description does not say that the platform ships libQrLib.so"
             ;;
         esac
@@ -82,8 +82,9 @@ check_layout() {
         dpkg -x "$deb" "$root"
     done
     if [[ $prefix == /usr ]]; then
-        dpkg-deb --ctrl-tarfile "$out/packages/libqrscsitimeouts1_${version}_$arch.deb" |
-            tar -xO ./triggers | grep -qx 'activate-noawait ldconfig' || fail "no ldconfig trigger"
+        local trigger
+        trigger=$(dpkg-deb --ctrl-tarfile "$out/packages/libqrscsitimeouts1_${version}_$arch.deb" | tar -xO ./triggers)
+        [[ $trigger == 'activate-noawait ldconfig' ]] || fail "the ldconfig trigger is: $trigger"
     fi
     payload=$(sed '/^$/d' <<<"$payload" | sed "s|^$p/||; s|^$libdir/|lib/|" | sort)
     [[ $payload == "$plain_files" ]] ||
@@ -96,7 +97,7 @@ check_layout() {
     # Shipped binaries carry no debug information.
     local file
     for file in "$p/$libdir/libQrScsiTimeouts.so" "$p/bin/scsi-timeouts"; do
-        "$readelf" -SW "$root/$file" | grep -Eq ' \.(symtab|debug_info) ' && fail "$file is shipped unstripped"
+        grep -Eq ' \.(symtab|debug_info) ' <<<"$("$readelf" -SW "$root/$file")" && fail "$file is shipped unstripped"
     done
     # The compressed man page renders as the source does, quotes and all.
     cmp -s <(MANWIDTH=100 man -l "$root/$p/share/man/man1/scsi-timeouts.1.gz" 2>&1) \
