@@ -8,6 +8,7 @@
 #   check_install.sh pkgconfig PREFIX LIBDIR WORK_DIR SOURCE_DIR CXX [compiler args...]
 #   check_install.sh guest SOURCE_ROOT WORK_DIR [cmake args...]
 #   check_install.sh fake_sdk SOURCE_ROOT WORK_DIR LIBDIR NM READELF [cmake args...]
+#   check_install.sh builtin_fortify SOURCE_ROOT WORK_DIR CXX READELF NM
 # QR_EMULATOR runs target programs (cross builds); QR_SANITIZE goes to nested product builds.
 set -euo pipefail
 
@@ -173,6 +174,20 @@ fake_sdk)
     grep -Eq 'stack smashing detected|QrPlatformInfo damaged' "$work/wrong.err" ||
         fail "the wrong-header run failed (status $status), but not on the overrun"
     echo "built against the wrong header, the run failed as it must (status $status)"
+    ;;
+builtin_fortify)
+    # A compiler that defines _FORTIFY_SOURCE itself, as Ubuntu 24.04's GCC does (=3): the
+    # build must not define it again ("redefined" fails a -Werror build), and stays fortified.
+    root=$2 work=$3 cxx=$4 readelf=$5 nm=$6
+    rm -rf "$work" && mkdir -p "$work"
+    printf '#!/bin/sh\nexec %q -D_FORTIFY_SOURCE=3 "$@"\n' "$cxx" >"$work/c++"
+    chmod +x "$work/c++"
+    cmake -S "$root" -B "$work/build" -DCMAKE_CXX_COMPILER="$work/c++" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS=-Werror -DQR_BUILD_TESTS=OFF -DQR_BUILD_EXAMPLES=OFF -DQR_BUILD_TOOL=OFF \
+        >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "configure"; }
+    cmake --build "$work/build" --target QrScsiTimeouts >>"$work/build.log" 2>&1 ||
+        { grep -m3 -E 'error|warning' "$work/build.log"; fail "the library does not build on that compiler"; }
+    "$(dirname "$self")/check_hardening.sh" "$work/build/lib/libQrScsiTimeouts.so" "$readelf" "$nm" fortify
     ;;
 *)
     fail "unknown check $1"
