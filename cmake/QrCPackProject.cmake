@@ -16,7 +16,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "${CPACK_QR_PACKAGE_PREFIX}")
 # and finds that library only when it runs dpkg-shlibdeps itself. The library's package has the
 # ldconfig trigger instead, so its dependencies come from dpkg-shlibdeps run here, as CPack
 # would run it (it wants a debian/control in its working directory).
-set(work "${CPACK_QR_WORK}")
+set(work "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/shlibdeps")  # cpack's own scratch folder
 file(MAKE_DIRECTORY "${work}/debian")
 file(WRITE "${work}/debian/control" "")
 execute_process(

@@ -43,7 +43,6 @@ set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/QrCPackProject.cmake")
 set(CPACK_QR_PACKAGE_PREFIX "${QR_PACKAGE_PREFIX}")
 set(CPACK_QR_COMPONENTS ${qr_components})
 set(CPACK_QR_LIBRARY "${QR_BUILD_LIBDIR}/libQrScsiTimeouts.so")
-set(CPACK_QR_WORK "${PROJECT_BINARY_DIR}/packaging/shlibdeps")
 
 # Descriptions: the first line is the summary; lintian counts the leading space of each line of
 # the rest, so they stay within 79 characters.
@@ -76,6 +75,7 @@ if(NOT qr_epoch MATCHES "^[0-9]+$")
                     "dated 1970-01-01. Set SOURCE_DATE_EPOCH for a release.")
     set(qr_epoch 0)
 endif()
+set(QR_CHANGELOG_EPOCH "${qr_epoch}" CACHE INTERNAL "The packages' changelog date (release.reproducible)")
 set(qr_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
 set(ENV{SOURCE_DATE_EPOCH} "${qr_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
