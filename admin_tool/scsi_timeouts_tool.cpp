@@ -380,6 +380,13 @@ std::string writeError(const std::ostream& out) {
 
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
     const Streams io{out, err};
+    // Hidden: the shell's completion asks the tool for its names, so that it never lags behind.
+    if (argc == 2 && std::string(argv[1]) == "--list-names") {
+        for (const std::string& name : listedNames()) {
+            out << name << '\n';
+        }
+        return out.flush() ? exit_clean : exit_usage;
+    }
     Arguments args;
     args.how_to_read_back = read_back;
     const std::string error = parseArguments(argc, argv, args);

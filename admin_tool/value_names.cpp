@@ -404,4 +404,15 @@ std::vector<std::string> misspellings(const char* value_name) {
     return out;
 }
 
+std::vector<std::string> listedNames() {
+    std::vector<std::string> out;
+    for (const Spelling& s : spellings()) {
+        if (std::find(out.begin(), out.end(), s.spelled) == out.end()) {
+            out.emplace_back(s.spelled);  // REWIND is a value's name and a command's
+        }
+    }
+    out.emplace_back("CDB_");
+    return out;
+}
+
 }  // namespace scsi_timeouts_tool

@@ -68,4 +68,8 @@ std::string nameErrorText(const char* text, const ValueName& name);
 // (CDB_9a) and, below 0x10, one digit (CDB_5, CDB_a). Never the exact name, no duplicates.
 std::vector<std::string> misspellings(const char* value_name);
 
+// Every name as listed, once each, for the shell's completion (scsi-timeouts --list-names):
+// DEFAULT, the named commands, the SCSI command names, and "CDB_" for the CDB_xx values.
+std::vector<std::string> listedNames();
+
 }  // namespace scsi_timeouts_tool

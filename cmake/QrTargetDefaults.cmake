@@ -4,13 +4,40 @@ option(QR_COVERAGE "Instrument every target for gcov (a Debug build for the cove
 
 # glibc's checked calls need the optimiser (and warn without it). Sanitized builds go without: the
 # sanitizers check those accesses themselves, and the _chk wrappers would hide calls from their
-# interceptors. A distribution that passes its own _FORTIFY_SOURCE keeps it; a second definition
-# would warn. QR_FORTIFY is a generator expression, 1 where the targets define it themselves.
+# interceptors. A _FORTIFY_SOURCE that is already defined is kept: one a distribution passes in
+# its flags, or one the compiler defines itself when optimising (Ubuntu's GCC does), which only
+# the compiler's own definitions show (-dM -E); a second definition would warn "redefined".
+# QR_FORTIFY is a generator expression, 1 where the targets define it themselves; QR_FORTIFIED, 1
+# where the build is fortified either way (what install.hardening checks).
 string(TOUPPER "${CMAKE_BUILD_TYPE}" qr_build_type)
-if(QR_SANITIZE OR "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${qr_build_type}}" MATCHES "_FORTIFY_SOURCE")
+set(qr_fortify_defined OFF)
+if(NOT QR_SANITIZE)
+    set(qr_probe_flags "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${qr_build_type}}")
+    if(NOT CMAKE_BUILD_TYPE)
+        string(APPEND qr_probe_flags " -O2")  # multi-config: as the optimised configurations
+    endif()
+    separate_arguments(qr_probe_flags UNIX_COMMAND "${qr_probe_flags}")
+    set(qr_probe "${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/qr_fortify_probe.cpp")
+    file(WRITE "${qr_probe}" "")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${qr_probe_flags} -dM -E "${qr_probe}"
+                    OUTPUT_VARIABLE qr_predefined ERROR_QUIET RESULT_VARIABLE qr_probe_rc)
+    if(NOT qr_probe_rc EQUAL 0)
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} -dM -E failed (${qr_probe_rc}): cannot tell "
+                            "whether it defines _FORTIFY_SOURCE itself")
+    endif()
+    if(qr_predefined MATCHES "#define _FORTIFY_SOURCE ")
+        set(qr_fortify_defined ON)
+    endif()
+endif()
+if(QR_SANITIZE OR qr_fortify_defined)
     set(QR_FORTIFY 0)
+    set(QR_FORTIFIED 0)
+    if(qr_predefined MATCHES "#define _FORTIFY_SOURCE [1-9]")
+        set(QR_FORTIFIED 1)
+    endif()
 else()
     set(QR_FORTIFY "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+    set(QR_FORTIFIED "${QR_FORTIFY}")
 endif()
 
 # qr_target_defaults(target [SANITIZE list]): SANITIZE gives the target sanitizers of its own, on

@@ -8,6 +8,7 @@
 #   check_install.sh pkgconfig PREFIX LIBDIR WORK_DIR SOURCE_DIR CXX [compiler args...]
 #   check_install.sh guest SOURCE_ROOT WORK_DIR [cmake args...]
 #   check_install.sh fake_sdk SOURCE_ROOT WORK_DIR LIBDIR NM READELF [cmake args...]
+#   check_install.sh builtin_fortify SOURCE_ROOT WORK_DIR CXX READELF NM
 # QR_EMULATOR runs target programs (cross builds); QR_SANITIZE goes to nested product builds.
 set -euo pipefail
 
@@ -53,7 +54,8 @@ abi)
         fail "package config not installed"
     [[ ! -e $prefix/$libdir/libQrLib.so ]] || fail "stand-in store installed beside the product"
     [[ -x $prefix/bin/scsi-timeouts ]] || fail "scsi-timeouts not installed"
-    [[ -f $prefix/share/man/man1/scsi-timeouts.1 ]] || fail "scsi-timeouts(1) not installed"
+    [[ -f $prefix/share/man/man1/scsi-timeouts.1.gz ]] || fail "scsi-timeouts(1) not installed"
+    [[ -f $prefix/share/bash-completion/completions/scsi-timeouts ]] || fail "completion not installed"
 
     symbols=$("$nm" -D --defined-only "$lib" | awk '{print $NF}')
     [[ $symbols == "_Z14getScsiTimeouth" ]] || fail "exported symbols: ${symbols//$'\n'/ }"
@@ -107,11 +109,14 @@ guest)
     root=$2 work=$3
     shift 3
     rm -rf "$work"
-    # CMake also takes the build type from the environment.
-    env -u CMAKE_BUILD_TYPE cmake -S "$root/tests/install/parent" -B "$work" -DQR_SOURCE_DIR="$root" "$@"
+    # CMake also takes the build type from the environment. The parent has no nlohmann-json:
+    # only the tool needs it, and a guest builds no tool unless asked.
+    env -u CMAKE_BUILD_TYPE cmake -S "$root/tests/install/parent" -B "$work" -DQR_SOURCE_DIR="$root" \
+        -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON "$@"
     forced=$(grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.' "$work/CMakeCache.txt") &&
         fail "the parent's cache holds a build type: $forced"
-    extras=$(cmake --build "$work" --target help | grep -E '_test|bench|scsi_timeouts_table') &&
+    extras=$(cmake --build "$work" --target help |
+        grep -E '_test|bench|scsi_timeouts_table|QrScsiTimeouts_Tool|ManPage|Changelogs') &&
         fail "targets the parent did not ask for: ${extras//$'\n'/ }"
     cmake --build "$work"
     # The library's internal header is out of the parent's reach, and that is why this fails.
@@ -158,7 +163,8 @@ fake_sdk)
         fail "scsi-timeouts on the SDK shows: $shown"
     fi
 
-    product_on_sdk "$work/wrong-sdk" "$work/wrong" "$@"
+    # Only the library and a consumer: the tool is not run on this one.
+    product_on_sdk "$work/wrong-sdk" "$work/wrong" -DQR_BUILD_TOOL=OFF "$@"
     status=0
     run "$work/wrong/consumer/consumer" "${expected[@]}" 2>"$work/wrong.err" || status=$?
     cat "$work/wrong.err"
@@ -168,6 +174,20 @@ fake_sdk)
     grep -Eq 'stack smashing detected|QrPlatformInfo damaged' "$work/wrong.err" ||
         fail "the wrong-header run failed (status $status), but not on the overrun"
     echo "built against the wrong header, the run failed as it must (status $status)"
+    ;;
+builtin_fortify)
+    # A compiler that defines _FORTIFY_SOURCE itself, as Ubuntu 24.04's GCC does (=3): the
+    # build must not define it again ("redefined" fails a -Werror build), and stays fortified.
+    root=$2 work=$3 cxx=$4 readelf=$5 nm=$6
+    rm -rf "$work" && mkdir -p "$work"
+    printf '#!/bin/sh\nexec %q -D_FORTIFY_SOURCE=3 "$@"\n' "$cxx" >"$work/c++"
+    chmod +x "$work/c++"
+    cmake -S "$root" -B "$work/build" -DCMAKE_CXX_COMPILER="$work/c++" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS=-Werror -DQR_BUILD_TESTS=OFF -DQR_BUILD_EXAMPLES=OFF -DQR_BUILD_TOOL=OFF \
+        >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "configure"; }
+    cmake --build "$work/build" --target QrScsiTimeouts >>"$work/build.log" 2>&1 ||
+        { grep -m3 -E 'error|warning' "$work/build.log"; fail "the library does not build on that compiler"; }
+    "$(dirname "$self")/check_hardening.sh" "$work/build/lib/libQrScsiTimeouts.so" "$readelf" "$nm" fortify
     ;;
 *)
     fail "unknown check $1"

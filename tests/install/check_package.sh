@@ -1,97 +1,138 @@
 #!/usr/bin/env bash
-# Builds the packages of a build tree and checks them as a release engineer would: each Debian
-# package's files and control fields, the tarball against a plain install, and a consumer built
-# and run against the packages unpacked into a scratch root.
-#   check_package.sh BUILD_DIR WORK_DIR CPACK READELF VERSION DEB_ARCH STAND_IN SOURCE_DIR
-#                    [cmake args...]
-# STAND_IN is the stand-in libQrLib.so, put where the platform's would be; SOURCE_DIR the
-# consumer's sources.
+# Builds the packages as a release engineer would and checks them: the /usr packages of a build
+# tree, and the /opt/qr packages of a second build of the same sources (QR_PACKAGE_PREFIX). For
+# each: every package's files and control members, its fields, lintian, the payload against a
+# plain install, and a consumer and the tool run from the packages unpacked into a scratch root
+# beside a Base64 stand-in. For the /usr build also the tarball.
+#   check_package.sh BUILD_DIR WORK_DIR CPACK READELF VERSION DEB_ARCH STAND_IN CONSUMER_SOURCE
+#                    PROJECT_SOURCE PACKAGE_LIBDIR [cmake args...]
+# STAND_IN is the stand-in libQrLib.so, put where the platform's would be; PACKAGE_LIBDIR the
+# /usr packages' library directory (lib/<triplet>).
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 read -ra emulator <<<"${QR_EMULATOR:-}"
 run() { env -u LD_LIBRARY_PATH "${emulator[@]}" "$@"; }
 
-build=$1 work=$2 cpack=$3 readelf=$4 version=$5 arch=$6 stand_in=$7 source=$8
-shift 8
+build=$1 work=$2 cpack=$3 readelf=$4 version=$5 arch=$6 stand_in=$7 source=$8 project=$9
+package_libdir=${10}
+shift 10
+command -v lintian >/dev/null || fail "lintian is not installed"
 rm -rf "$work" && mkdir -p "$work"
-"$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; fail "cpack"; }
-grep -i 'warning' "$work/cpack.log" && fail "cpack warned"
-cmake --install "$build" --prefix "$work/plain" >/dev/null
-plain_files=$(cd "$work/plain" && find . -type f | sed 's|^\./||' | sort)
 
-# Package, then the extended regular expression every file of it matches, then the files it
-# must hold. Together the packages hold exactly what a plain install gives.
-packages=(
-    "libqrscsitimeouts1|lib/libQrScsiTimeouts\.so|lib/libQrScsiTimeouts.so"
-    "libqrscsitimeouts-dev|include/[^/]+\.h|lib/cmake/QrScsiTimeouts/[^/]+\.cmake|lib/pkgconfig/QrScsiTimeouts\.pc|include/QrScsiTimeouts.h lib/cmake/QrScsiTimeouts/QrScsiTimeoutsConfig.cmake lib/cmake/QrScsiTimeouts/QrScsiTimeoutsConfigVersion.cmake lib/cmake/QrScsiTimeouts/QrScsiTimeoutsTargets.cmake lib/pkgconfig/QrScsiTimeouts.pc"
-    "scsi-timeouts|bin/scsi-timeouts|share/man/man1/scsi-timeouts\.1|bin/scsi-timeouts share/man/man1/scsi-timeouts.1"
-)
-root=$work/root
-all_deb_files=""
-for row in "${packages[@]}"; do
-    name=${row%%|*}
-    required=${row##*|}
-    pattern=${row#*|}
-    pattern="^(${pattern%|*})$"
-    deb=$work/packages/${name}_${version}_$arch.deb
-    [[ -f $deb ]] || fail "no package $deb; there are: $(ls "$work/packages")"
+# check_layout NAME BUILD PREFIX LIBDIR BASE64: the packages of BUILD, installing under PREFIX
+# with the library in PREFIX/LIBDIR, and the platform's library in PREFIX/BASE64.
+check_layout() {
+    local name=$1 tree=$2 prefix=$3 libdir=$4 base64=$5
+    local out=$work/$name p=${3#/}
+    mkdir -p "$out"
+    "$cpack" --config "$tree/CPackConfig.cmake" -B "$out/packages" >"$out/cpack.log" 2>&1 ||
+        { cat "$out/cpack.log"; fail "cpack ($name)"; }
+    grep -i 'warning' "$out/cpack.log" && fail "cpack warned ($name)"
+    cmake --install "$tree" --prefix "$out/plain" >/dev/null
+    local plain_files
+    plain_files=$(cd "$out/plain" && find . -type f | sed 's|^\./||' | sort)
 
-    info=$(dpkg-deb --info "$deb") || fail "dpkg-deb --info $deb"
-    for field in Package Version Architecture Maintainer Description Depends; do
-        grep -q "^ $field: ." <<<"$info" || fail "$name: no $field field"
+    # Package, then every file it holds (besides its copyright and changelog), then its control
+    # members. The payloads together hold exactly a plain install, with the packages' libdir.
+    local triggers="" overrides=usr/share/lintian/overrides/ others=""
+    [[ $prefix == /usr ]] && triggers=" triggers"
+    [[ $prefix == /opt/* ]] && others=$overrides
+    local packages=(
+        "libqrscsitimeouts1|$p/$libdir/libQrScsiTimeouts.so ${overrides}libqrscsitimeouts1|control md5sums$triggers"
+        "libqrscsitimeouts-dev|$p/include/QrScsiTimeouts.h $p/$libdir/cmake/QrScsiTimeouts/QrScsiTimeoutsConfig.cmake $p/$libdir/cmake/QrScsiTimeouts/QrScsiTimeoutsConfigVersion.cmake $p/$libdir/cmake/QrScsiTimeouts/QrScsiTimeoutsTargets.cmake $p/$libdir/cmake/QrScsiTimeouts/QrScsiTimeoutsTargets-${build_type,,}.cmake $p/$libdir/pkgconfig/QrScsiTimeouts.pc ${others:+${others}libqrscsitimeouts-dev}|control md5sums"
+        "scsi-timeouts|$p/bin/scsi-timeouts $p/share/man/man1/scsi-timeouts.1.gz $p/share/bash-completion/completions/scsi-timeouts ${others:+${others}scsi-timeouts}|control md5sums"
+    )
+    local root=$out/root row package files expected control members depends payload=""
+    for row in "${packages[@]}"; do
+        IFS='|' read -r package files control <<<"$row"
+        local deb=$out/packages/${package}_${version}_$arch.deb
+        [[ -f $deb ]] || fail "no package $deb; there are: $(ls "$out/packages")"
+        # shellcheck disable=SC2086  # one file per word
+        expected=$(printf '%s\n' $files "usr/share/doc/$package/copyright" \
+            "usr/share/doc/$package/changelog.gz" | sort)
+        local held
+        held=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./||' | sort)
+        [[ $held == "$expected" ]] || fail "$package ($name) holds: $(diff <(echo "$expected") <(echo "$held"))"
+        members=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||; /^$/d' | sort | paste -sd' ')
+        [[ $members == "$(tr ' ' '\n' <<<"$control" | sort | paste -sd' ')" ]] ||
+            fail "$package ($name) control members: $members (no maintainer scripts, only: $control)"
+
+        [[ $(dpkg-deb --field "$deb" Package) == "$package" ]] || fail "$package: Package field"
+        [[ $(dpkg-deb --field "$deb" Version) == "$version" ]] || fail "$package: Version field"
+        [[ $(dpkg-deb --field "$deb" Architecture) == "$arch" ]] || fail "$package: Architecture field"
+        [[ -n $(dpkg-deb --field "$deb" Maintainer) ]] || fail "$package: no Maintainer"
+        depends=$(dpkg-deb --field "$deb" Depends)
+        grep -iq qrlib <<<"$depends" && fail "$package depends on a package for libQrLib.so: $depends"
+        case $package in
+        libqrscsitimeouts-dev)
+            [[ $depends == "libqrscsitimeouts1 (= $version)" ]] || fail "$package depends on: $depends" ;;
+        *)
+            if ! grep -Eq '(^|, )libc6 \(>= ' <<<"$depends" || ! grep -Eq '(^|, )libstdc\+\+6 \(>= ' <<<"$depends"; then
+                fail "$package depends on: $depends"
+            fi
+            if [[ $package == scsi-timeouts ]] && ! grep -Eq "(^|, )libqrscsitimeouts1 \(= $version\)(,|$)" <<<"$depends"; then
+                fail "$package does not depend on its own version of the library: $depends"
+            fi
+            [[ $(dpkg-deb --field "$deb" Description) == *'libQrLib.so, which the platform itself ships'* ]] ||
+                fail "$package: the description does not say that the platform ships libQrLib.so"
+            ;;
+        esac
+        payload+=$(grep -v '^usr/share/\(doc\|lintian\)/' <<<"$held" || true)$'\n'
+        dpkg -x "$deb" "$root"
     done
-    [[ $(dpkg-deb --field "$deb" Package) == "$name" ]] || fail "$name: Package field"
-    [[ $(dpkg-deb --field "$deb" Version) == "$version" ]] || fail "$name: Version field"
-    [[ $(dpkg-deb --field "$deb" Architecture) == "$arch" ]] || fail "$name: Architecture field"
-    depends=$(dpkg-deb --field "$deb" Depends)
-    grep -iq qrlib <<<"$depends" && fail "$name depends on a package for libQrLib.so: $depends"
-    case $name in
-    libqrscsitimeouts-dev)
-        [[ $depends == "libqrscsitimeouts1 (= $version)" ]] || fail "$name depends on: $depends" ;;
-    *)
-        if ! grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" ||
-            ! grep -Eq '(^|, )libstdc\+\+6( |,|$)' <<<"$depends"; then
-            fail "$name depends on: $depends"
-        fi
-        dpkg-deb --field "$deb" Description | grep -q 'libQrLib.so, which the platform itself ships' ||
-            fail "$name: the description does not say that the platform ships libQrLib.so"
-        ;;
-    esac
+    if [[ $prefix == /usr ]]; then
+        local trigger
+        trigger=$(dpkg-deb --ctrl-tarfile "$out/packages/libqrscsitimeouts1_${version}_$arch.deb" | tar -xO ./triggers)
+        [[ $trigger == 'activate-noawait ldconfig' ]] || fail "the ldconfig trigger is: $trigger"
+    fi
+    payload=$(sed '/^$/d' <<<"$payload" | sed "s|^$p/||; s|^$libdir/|lib/|" | sort)
+    [[ $payload == "$plain_files" ]] ||
+        fail "the $name packages do not hold a plain install: $(diff <(echo "$payload") <(echo "$plain_files"))"
 
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort)
-    [[ -n $files ]] || fail "$name holds no files"
-    stray=$(grep -Ev "$pattern" <<<"$files") && fail "$name holds files not its own: ${stray//$'\n'/ }"
-    for file in $required; do
-        grep -qx "$file" <<<"$files" || fail "$name lacks $file"
+    # Debian's own checker; the overrides are only the kept SONAME and, under /opt, /opt itself.
+    lintian --fail-on error,warning --tag-display-limit 0 "$out"/packages/*.deb >"$out/lintian.log" 2>&1 ||
+        { cat "$out/lintian.log"; fail "lintian ($name)"; }
+
+    # Shipped binaries carry no debug information.
+    local file
+    for file in "$p/$libdir/libQrScsiTimeouts.so" "$p/bin/scsi-timeouts"; do
+        grep -Eq ' \.(symtab|debug_info) ' <<<"$("$readelf" -SW "$root/$file")" && fail "$file is shipped unstripped"
     done
-    all_deb_files+=$files$'\n'
-    dpkg -x "$deb" "$root"
-done
-[[ $(sort <<<"${all_deb_files%$'\n'}") == "$plain_files" ]] ||
-    fail "the packages do not hold a plain install: $(diff <(sort <<<"${all_deb_files%$'\n'}") <(echo "$plain_files"))"
+    # The compressed man page renders as the source does, quotes and all.
+    cmp -s <(MANWIDTH=100 man -l "$root/$p/share/man/man1/scsi-timeouts.1.gz" 2>&1) \
+        <(MANWIDTH=100 man -l "$project/admin_tool/scsi-timeouts.1" 2>&1) ||
+        fail "the packaged man page does not render as its source"
+
+    # The platform's library where the platform puts it, then a caller built against the
+    # packages, and the packaged tool.
+    mkdir -p "$root/$p/$base64"
+    cp "$stand_in" "$root/$p/$base64/libQrLib.so"
+    cmake -S "$source" -B "$out/consumer" -DQrScsiTimeouts_DIR="$root/$p/$libdir/cmake/QrScsiTimeouts" \
+        "${cmake_args[@]}" >"$out/consumer.log" 2>&1 || { cat "$out/consumer.log"; fail "consumer configure"; }
+    cmake --build "$out/consumer" >>"$out/consumer.log" 2>&1 || { cat "$out/consumer.log"; fail "consumer build"; }
+    grep -q "$root/$p/$libdir/libQrScsiTimeouts.so" "$out/consumer/CMakeFiles/consumer.dir/link.txt" ||
+        fail "the consumer did not link the packaged library"
+    run "$out/consumer/consumer" || fail "consumer against the $name packages"
+    run "$root/$p/bin/scsi-timeouts" check >/dev/null || fail "packaged scsi-timeouts check ($name): $?"
+    echo "$name packages ok:" "$out"/packages/*.deb
+}
+
+cmake_args=("$@")
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+check_layout usr "$build" /usr "$package_libdir" "$package_libdir/../Base64"
 
 # The tarball is a plain install under one top directory.
-tarball=$work/packages/qrscsitimeouts-$version-$(uname -m).tar.gz
-[[ -f $tarball ]] || tarball=$(ls "$work"/packages/qrscsitimeouts-"$version"-*.tar.gz)
+tarball=$work/usr/packages/qrscsitimeouts-$version-$(uname -m).tar.gz
+[[ -f $tarball ]] || tarball=$(ls "$work"/usr/packages/qrscsitimeouts-"$version"-*.tar.gz)
 tar_files=$(tar -tzvf "$tarball" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^[^/]*/||' | sort)
+plain_files=$(cd "$work/usr/plain" && find . -type f | sed 's|^\./||' | sort)
 [[ $tar_files == "$plain_files" ]] ||
     fail "the tarball is not laid out like a plain install: $(diff <(echo "$tar_files") <(echo "$plain_files"))"
 
-# Shipped binaries carry no debug information.
-for file in usr/lib/libQrScsiTimeouts.so usr/bin/scsi-timeouts; do
-    "$readelf" -SW "$root/$file" | grep -Eq ' \.(symtab|debug_info) ' && fail "$file is shipped unstripped"
-done
-
-# The platform's library where the platform puts it, then a caller built against the packages.
-mkdir -p "$root/usr/Base64"
-cp "$stand_in" "$root/usr/Base64/libQrLib.so"
-cmake -S "$source" -B "$work/consumer" -DQrScsiTimeouts_DIR="$root/usr/lib/cmake/QrScsiTimeouts" \
-    "$@" >"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "consumer configure"; }
-cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "consumer build"; }
-grep -q "$root/usr/lib/libQrScsiTimeouts.so" "$work/consumer/CMakeFiles/consumer.dir/link.txt" ||
-    fail "the consumer did not link the packaged library"
-run "$work/consumer/consumer" || fail "consumer against the packages"
-run "$root/usr/bin/scsi-timeouts" check >/dev/null || fail "packaged scsi-timeouts check: $?"
-echo "packages ok:" "$work"/packages/*.deb "$tarball"
+# The product tree: one configure option away.
+opt_build=$work/opt-build
+cmake -S "$project" -B "$opt_build" -DQR_PACKAGE_PREFIX=/opt/qr -DQR_BUILD_TESTS=OFF \
+    -DQR_BUILD_EXAMPLES=OFF "$@" >"$opt_build.log" 2>&1 || { cat "$opt_build.log"; fail "configure /opt/qr"; }
+cmake --build "$opt_build" --parallel 2 >>"$opt_build.log" 2>&1 || { tail -30 "$opt_build.log"; fail "build /opt/qr"; }
+check_layout opt "$opt_build" /opt/qr lib Base64

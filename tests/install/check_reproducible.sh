@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds one tree twice, from two source directories into two build directories, and compares
 # every installed file, stripped and unstripped, in each build type given.
-#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF CPACK|- "BUILD_TYPE..." [cmake args...]
+#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF CPACK|- "BUILD_TYPE..." OWN_BUILD|-
+#                         [cmake args...]
 #   check_reproducible.sh compare A_DIR B_DIR READELF
 # A file that differs is named with the ELF sections whose bytes differ. With CPACK, the packages
-# of both builds are compared too, made at one SOURCE_DATE_EPOCH.
+# of both builds are compared too, made at one SOURCE_DATE_EPOCH. OWN_BUILD, the build tree of
+# SOURCE_ROOT this test belongs to, is the first build of its own build type: it is built already,
+# from another directory than the copy it is compared with, so it is not built a second time.
 set -euo pipefail
 
 self=$(realpath "$0")
@@ -77,8 +80,15 @@ if [[ $1 == compare ]]; then
     exit
 fi
 
-root=$1 work=$2 readelf=$3 cpack=$4 types=$5
-shift 5
+root=$1 work=$2 readelf=$3 cpack=$4 types=$5 own=$6
+shift 6
+own_type=""
+if [[ $own != - ]]; then
+    own_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$own/CMakeCache.txt")
+    # The date its packages' changelog was given when it was configured.
+    own_epoch=$(sed -n 's/^QR_CHANGELOG_EPOCH:[A-Z]*=//p' "$own/CMakeCache.txt")
+    [[ -n $own_epoch ]] && export SOURCE_DATE_EPOCH=$own_epoch
+fi
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}
 rm -rf "$work"
 # Different depths and lengths, so that any path left in a file shows.
@@ -90,23 +100,28 @@ done
 rc=0
 for type in $types; do
     for i in 0 1; do
-        build=$work/build-$i/$type
+        build=$work/build-$i/$type log=$work/build-$i/$type.log
         mkdir -p "$work/build-$i"
-        cmake -S "${sources[$i]}" -B "$build" -DCMAKE_BUILD_TYPE="$type" -DQR_BUILD_TESTS=OFF \
-            -DQR_BUILD_EXAMPLES=OFF "$@" >"$build.log" 2>&1 || { cat "$build.log"; fail "configure"; }
-        cmake --build "$build" >>"$build.log" 2>&1 || { tail -30 "$build.log"; fail "build"; }
+        : >"$log"
+        if [[ $i -eq 0 && $type == "$own_type" ]]; then
+            build=$own
+        else
+            cmake -S "${sources[$i]}" -B "$build" -DCMAKE_BUILD_TYPE="$type" -DQR_BUILD_TESTS=OFF \
+                -DQR_BUILD_EXAMPLES=OFF "$@" >"$log" 2>&1 || { cat "$log"; fail "configure"; }
+            cmake --build "$build" >>"$log" 2>&1 || { tail -30 "$log"; fail "build"; }
+        fi
         for strip in plain strip; do
             prefix=$work/installed-$i/$type-$strip
             flags=()
             [[ $strip == strip ]] && flags=(--strip)
             # What a plain install gives, and the stand-in.
-            cmake --install "$build" --prefix "$prefix" "${flags[@]}" >>"$build.log"
+            cmake --install "$build" --prefix "$prefix" "${flags[@]}" >>"$log"
             cmake --install "$build" --prefix "$prefix" --component stand_in "${flags[@]}" \
-                >>"$build.log"
+                >>"$log"
         done
         if [[ $cpack != - ]]; then
-            "$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages-$i/$type" >>"$build.log" 2>&1 ||
-                { tail -30 "$build.log"; fail "cpack"; }
+            "$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages-$i/$type" >>"$log" 2>&1 ||
+                { tail -30 "$log"; fail "cpack"; }
             rm -rf "$work/packages-$i/$type/_CPack_Packages"
         fi
     done

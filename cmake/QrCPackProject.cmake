@@ -1,0 +1,32 @@
+# Read by cpack for each generator. The tarball is the plain install; the Debian packages install
+# their own components (deb_*) under CPACK_QR_PACKAGE_PREFIX, with their Debian-only files under
+# /usr/share whatever that prefix is, hence the DESTDIR install.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+    return()
+endif()
+set(CPACK_COMPONENTS_ALL "")
+foreach(component IN LISTS CPACK_QR_COMPONENTS)
+    list(APPEND CPACK_COMPONENTS_ALL deb_${component})
+endforeach()
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX "${CPACK_QR_PACKAGE_PREFIX}")
+set(CPACK_PACKAGING_INSTALL_PREFIX "${CPACK_QR_PACKAGE_PREFIX}")
+
+# CPack gives a package with a shared library in /usr/lib maintainer scripts that call ldconfig,
+# and finds that library only when it runs dpkg-shlibdeps itself. The library's package has the
+# ldconfig trigger instead, so its dependencies come from dpkg-shlibdeps run here, as CPack
+# would run it (it wants a debian/control in its working directory).
+set(work "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/shlibdeps")  # cpack's own scratch folder
+file(MAKE_DIRECTORY "${work}/debian")
+file(WRITE "${work}/debian/control" "")
+execute_process(
+    COMMAND dpkg-shlibdeps --ignore-missing-info -O -l${CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS}
+            "${CPACK_QR_LIBRARY}"
+    WORKING_DIRECTORY "${work}"
+    OUTPUT_VARIABLE depends ERROR_VARIABLE errors RESULT_VARIABLE rc
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0 OR NOT depends MATCHES "^shlibs:Depends=(.+)$")
+    message(FATAL_ERROR "dpkg-shlibdeps ${CPACK_QR_LIBRARY}: ${rc} ${errors}")
+endif()
+set(CPACK_DEBIAN_DEB_RUNTIME_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_DEB_RUNTIME_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
