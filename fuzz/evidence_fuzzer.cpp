@@ -1,0 +1,51 @@
+// Feeds arbitrary bytes to advise's two readers of outside evidence, as a drive's report and as
+// kernel-log lines: no crash, no sanitizer report, and findings that add up.
+#include <drive_report.h>
+#include <kernel_log.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    namespace tool = scsi_timeouts_tool;
+    const tool::DriveReport report = tool::parseDriveReport(data, size);
+    check(report.malformed != report.reason.empty());
+    for (const tool::DriveAsk& ask : report.asks) {
+        check(!ask.present ||
+              (ask.seconds != 0 && (ask.seconds == ask.recommended || ask.seconds == ask.nominal)));
+    }
+
+    tool::KernelLogFindings findings;
+    tool::KernelLogScanner scanner(findings);
+    scanner.startFile(0);
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    uint64_t lines = 0;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        scanner.line(rest.substr(0, end));
+        ++lines;
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    scanner.finish();
+    check(findings.lines == lines);
+    uint64_t events = 0;
+    for (const tool::CodeEvidence& code : findings.codes) {
+        events += code.events;
+        check(code.first.size() <= tool::CodeEvidence::kept && code.first.size() <= code.events);
+    }
+    check(events == findings.events);
+    check(findings.first_unnamed.size() <= tool::KernelLogFindings::unnamed_kept &&
+          findings.first_unnamed.size() <= findings.unnamed);
+    return 0;
+}
