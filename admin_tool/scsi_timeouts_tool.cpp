@@ -378,14 +378,63 @@ std::string writeError(const std::ostream& out) {
            (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
 }
 
+namespace {
+
+struct Command {
+    const char* name;
+    const char* help;
+    bool json;      // takes --json
+    bool dry_run;   // takes --dry-run
+    bool evidence;  // takes --apply, --drive-report and --kernel-log
+    int (*run)(const Arguments& args, Streams io);
+};
+
+int runSet(const Arguments& args, Streams io) {
+    return runWrite(args, true, io);
+}
+
+int runReset(const Arguments& args, Streams io) {
+    return runWrite(args, false, io);
+}
+
+constexpr Command commands[] = {
+    {"show", show_help, true, false, false, runShow},
+    {"check", check_help, true, false, false, runCheck},
+    {"set", set_help, false, true, false, runSet},
+    {"reset", reset_help, false, true, false, runReset},
+    {"advise", advise_help, true, true, true, runAdvise},
+};
+
+// An option the chosen command does not take, or an empty text.
+std::string refusedOption(const Command& chosen, const Arguments& args) {
+    const std::string command = chosen.name;
+    if (args.json && !chosen.json) {
+        return command + " takes no --json";
+    }
+    if (args.dry_run && !chosen.dry_run) {
+        return command + " takes no --dry-run: it never writes";
+    }
+    if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty()) &&
+        !chosen.evidence) {
+        return command + " takes no --apply, --drive-report or --kernel-log";
+    }
+    return "";
+}
+
+// Hidden: the shell's completion asks the tool for its names, so that it never lags behind.
+int listNames(std::ostream& out) {
+    for (const std::string& name : listedNames()) {
+        out << name << '\n';
+    }
+    return out.flush() ? exit_clean : exit_usage;
+}
+
+}  // namespace
+
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
     const Streams io{out, err};
-    // Hidden: the shell's completion asks the tool for its names, so that it never lags behind.
     if (argc == 2 && std::string(argv[1]) == "--list-names") {
-        for (const std::string& name : listedNames()) {
-            out << name << '\n';
-        }
-        return out.flush() ? exit_clean : exit_usage;
+        return listNames(out);
     }
     Arguments args;
     args.how_to_read_back = read_back;
@@ -397,22 +446,6 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
         return answerReadBack(STDOUT_FILENO);
     }
     const std::string command = args.operands.empty() ? "" : args.operands[0];
-    struct Command {
-        const char* name;
-        const char* help;
-        bool json;     // takes --json
-        bool dry_run;  // takes --dry-run
-        int (*run)(const Arguments& args, Streams io);
-    };
-    static const Command commands[] = {
-        {"show", show_help, true, false, runShow},
-        {"check", check_help, true, false, runCheck},
-        {"set", set_help, false, true,
-         [](const Arguments& args, Streams io) { return runWrite(args, true, io); }},
-        {"reset", reset_help, false, true,
-         [](const Arguments& args, Streams io) { return runWrite(args, false, io); }},
-        {"advise", advise_help, true, true, runAdvise},
-    };
     const Command* chosen = nullptr;
     for (const Command& c : commands) {
         if (command == c.name) {
@@ -429,13 +462,8 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
         out << "scsi-timeouts " << QR_SCSI_TIMEOUTS_VERSION << '\n';
     } else if (chosen == nullptr) {
         return usageError(err, "no command given");
-    } else if (args.json && !chosen->json) {
-        return usageError(err, command + " takes no --json");
-    } else if (args.dry_run && !chosen->dry_run) {
-        return usageError(err, command + " takes no --dry-run: it never writes");
-    } else if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty()) &&
-               chosen->run != runAdvise) {
-        return usageError(err, command + " takes no --apply, --drive-report or --kernel-log");
+    } else if (const std::string refused = refusedOption(*chosen, args); !refused.empty()) {
+        return usageError(err, refused);
     } else {
         status = chosen->run(args, io);
     }
