@@ -31,7 +31,6 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
-    bool read_back = false;                  // hidden: answer a read-back (ReadBack::NewProcess)
     bool apply = false;                      // advise
     std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
     std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order

@@ -229,7 +229,6 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
         opt_version = 256,
         opt_json,
         opt_dry_run,
-        opt_read_back,
         opt_apply,
         opt_drive,
         opt_log
@@ -239,7 +238,6 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
         {"version", no_argument, nullptr, opt_version},
         {"json", no_argument, nullptr, opt_json},
         {"dry-run", no_argument, nullptr, opt_dry_run},
-        {"read-back", no_argument, nullptr, opt_read_back},  // hidden: set and reset start it
         {"apply", no_argument, nullptr, opt_apply},
         {"drive-report", required_argument, nullptr, opt_drive},
         {"kernel-log", required_argument, nullptr, opt_log},
@@ -269,9 +267,6 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
                 break;
             case opt_dry_run:
                 args.dry_run = true;
-                break;
-            case opt_read_back:
-                args.read_back = true;
                 break;
             case opt_apply:
                 args.apply = true;
@@ -433,17 +428,19 @@ int listNames(std::ostream& out) {
 
 int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBack read_back) {
     const Streams io{out, err};
+    // Hidden, and only alone: the names for the shell's completion, and the answer to a
+    // read-back that set or reset started. Neither may ride along with a command.
     if (argc == 2 && std::string(argv[1]) == "--list-names") {
         return listNames(out);
+    }
+    if (argc == 2 && std::string(argv[1]) == "--read-back") {
+        return answerReadBack(STDOUT_FILENO);
     }
     Arguments args;
     args.how_to_read_back = read_back;
     const std::string error = parseArguments(argc, argv, args);
     if (!error.empty()) {
         return usageError(err, error);
-    }
-    if (args.read_back) {
-        return answerReadBack(STDOUT_FILENO);
     }
     const std::string command = args.operands.empty() ? "" : args.operands[0];
     const Command* chosen = nullptr;

@@ -271,6 +271,7 @@ const Write writes_table[] = {
     {"SetSameText", {"set", "REWIND", "15m"}, "REWIND", "900", 0, "900", 0, "REWIND: \"900\" already; nothing written"},
     {"SetDryRun", {"set", "--dry-run", "REWIND", "15m"}, "REWIND", "1 800", 0, "1 800", 0, "REWIND: \"1 800\" -> \"900\": 1 s -> 900 s (dry run: nothing written)"},
     {"SetSpaceInNumber", {"set", "REWIND", "1 800"}, "REWIND", "900", 2, "900", 0, ""},
+    {"SetWithTheReadBackOption", {"set", "REWIND", "15m", "--read-back"}, "REWIND", "900", 2, "900", 0, "unknown option \"--read-back\""},
     {"SetGrouping", {"set", "REWIND", "1,800"}, "REWIND", "900", 2, "900", 0, ""},
     {"SetDecimalPoint", {"set", "REWIND", "1.5h"}, "REWIND", "900", 2, "900", 0, ""},
     {"SetExponent", {"set", "REWIND", "1e3"}, "REWIND", "900", 2, "900", 0, ""},
