@@ -15,6 +15,9 @@ using std::string_view;
 
 constexpr std::size_t max_devices = 256;
 constexpr std::size_t max_text = 240;  // of a message kept for an unnamed timeout
+// Of a device, a timestamp or a command address kept: a crafted line of a MiB must not make
+// every kept event a MiB.
+constexpr std::size_t max_field = 64;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -459,6 +462,10 @@ string_view cut(string_view text) {
     return text.substr(0, max_text);
 }
 
+std::string field(string_view text) {
+    return std::string(text.substr(0, max_field));
+}
+
 }  // namespace
 
 // ---- The scanner -------------------------------------------------------------------------
@@ -546,7 +553,7 @@ void KernelLogScanner::jsonLine(string_view text) {
 std::size_t KernelLogScanner::device(string_view hctl) {
     std::size_t oldest = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (devices_[i].hctl == hctl) {
+        if (devices_[i].hctl == hctl.substr(0, max_field)) {
             devices_[i].seen = line_;
             return i;
         }
@@ -563,7 +570,7 @@ std::size_t KernelLogScanner::device(string_view hctl) {
         settle(devices_[oldest].pending);
         devices_[oldest] = LogDevice{};
     }
-    devices_[oldest].hctl = std::string(hctl);
+    devices_[oldest].hctl = field(hctl);
     devices_[oldest].seen = line_;
     return oldest;
 }
@@ -578,8 +585,7 @@ void KernelLogScanner::settle(PendingEvent& p) {
 void KernelLogScanner::unnamed(int file, uint64_t line, string_view device, string_view text) {
     ++findings_.unnamed;
     if (findings_.first_unnamed.size() < KernelLogFindings::unnamed_kept) {
-        findings_.first_unnamed.push_back(
-            {file, line, std::string(device), std::string(cut(text))});
+        findings_.first_unnamed.push_back({file, line, field(device), std::string(cut(text))});
     }
 }
 
@@ -652,8 +658,8 @@ void KernelLogScanner::hostDriverLine(const LogLine& line) {
         p.active = true;
         p.file = file_;
         p.line = line_;
-        p.device = "mptscsih " + std::string(ioc.substr(0, ioc.size() - 1));
-        p.timestamp = std::string(line.stamp);
+        p.device = "mptscsih " + field(ioc.substr(0, ioc.size() - 1));
+        p.timestamp = field(line.stamp);
         p.text = std::string(cut(msg));
         p.scmd = std::string(commandAddress(msg));
         anonymous_at_ = scsi_lines_;
@@ -704,8 +710,8 @@ void KernelLogScanner::startEvent(std::size_t d, const DevicePrefix& dev, bool a
     p.file = file_;
     p.line = line_;
     p.tag = dev.tag;
-    p.device = std::string(dev.printed);
-    p.timestamp = std::string(stamp);
+    p.device = field(dev.printed);
+    p.timestamp = field(stamp);
     p.text = std::string(cut(dev.rest));
     p.scmd = std::string(scmd);
     const bool same_tag = dev.tag < 0 || device.last_tag < 0 || dev.tag == device.last_tag;

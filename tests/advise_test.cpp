@@ -213,6 +213,23 @@ TEST_P(KernelLogRows, FindTheTimedOutCommands) {
 INSTANTIATE_TEST_SUITE_P(Advise, KernelLogRows, ::testing::ValuesIn(log_rows),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// A crafted line of any length keeps an event of bounded size: memory stays bounded too.
+TEST(Advise, KeptFieldsAreBounded) {
+    const std::string big(100000, '1');
+    const std::string dev = "st 1:0:1:" + big + ": ";
+    const std::string stamp = "2026-12-09T10:00:00." + big + "+01:00 host kernel: ";
+    tool::KernelLogFindings f;
+    tool::KernelLogScanner scanner(f);
+    scanner.startFile(0);
+    scanner.line(stamp + dev +
+                 "attempting task abort!scmd(0x1), outstanding for 1 ms & timeout 60000 ms");
+    scanner.line(stamp + dev + "tag#1 CDB: Read attributes 8c");
+    scanner.finish();
+    ASSERT_EQ(f.codes[0x8C].first.size(), 1u);
+    EXPECT_LE(f.codes[0x8C].first[0].device.size(), 64u);
+    EXPECT_LE(f.codes[0x8C].first[0].timestamp.size(), 64u);
+}
+
 // ---- The advice's arithmetic ------------------------------------------------------------------
 
 TEST(Advise, RoundingAndDurations) {
