@@ -168,12 +168,16 @@ bool readFile(const char* path, std::string& content) {
 
 namespace {
 
+// Names the temporary file of a save: distinct enough that no copy a person makes beside the
+// store (registry.ini.tmpbackup) is ever taken for a killed save's leftover.
+constexpr const char* save_infix = ".stand-in-save-";
+
 // The temporary files of saves of `path` that were killed before their rename: named as mkstemp
 // names them beside it, regular, and this user's. Nothing else in the folder is touched.
 void removeLeftovers(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string prefix = path.substr(slash + 1) + ".tmp";
+    const std::string prefix = path.substr(slash + 1) + save_infix;
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         return;  // not readable: nothing is removed, and the save goes on
@@ -239,7 +243,7 @@ bool save(const char* given_path, const std::function<std::string(const std::str
 
     // The new content goes to a file beside the old one and replaces it by rename, so a crash at
     // any point leaves the old file or the new one.
-    std::string temp = std::string(path) + ".tmpXXXXXX";
+    std::string temp = std::string(path) + save_infix + "XXXXXX";
     Fd out{::mkstemp(temp.data())};
     if (out.get() < 0) {
         return failed("save", path, std::strerror(errno));

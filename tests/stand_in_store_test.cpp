@@ -74,7 +74,7 @@ bool ownFolder(const std::string& path, mode_t mode) {
 // Counts the temporary files that saves left beside `path`.
 int leftovers(const std::string& path, bool remove) {
     const std::string folder = path.substr(0, path.rfind('/') + 1);
-    const std::string prefix = path.substr(folder.size()) + ".tmp";
+    const std::string prefix = path.substr(folder.size()) + ".stand-in-save-";
     int found = 0;
     DIR* dir = ::opendir(folder.c_str());
     while (const dirent* e = dir != nullptr ? ::readdir(dir) : nullptr) {
@@ -449,10 +449,12 @@ TEST(StandInFile, WriterKilledMidSaveLosesNothing) {
     const std::string original = administratorFile();
     const auto ours = [](const std::string& line) { return line.rfind("DEFAULT=", 0) != 0; };
     const bool root = ::geteuid() == 0;
-    std::vector<std::string> kept = {path + ".tmp12345", path + ".tmp1234567", path + ".tmpAB-DEF",
-                                     path + "x.tmpABCDEF", path + ".other"};
+    const std::string save = path + ".stand-in-save-";
+    std::vector<std::string> kept = {save + "12345",  save + "1234567",
+                                     save + "AB-DEF", path + "x.stand-in-save-ABCDEF",
+                                     path + ".other", path + ".tmpbackup"};
     if (root) {
-        kept.push_back(path + ".tmpNOBODY");  // another user's
+        kept.push_back(save + "NOBODY");  // another user's
     }
     const struct {
         st::SavePoint point;
