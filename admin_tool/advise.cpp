@@ -134,12 +134,9 @@ bool readReport(int fd, std::vector<unsigned char>& bytes, std::string& error) {
     bytes.assign(drive_report_max + 1, 0);
     std::size_t have = 0;
     while (have < bytes.size()) {
-        ssize_t n = 0;
-        do {
-            n = ::read(fd, bytes.data() + have, bytes.size() - have);
-        } while (n < 0 && errno == EINTR);
+        const long n =
+            readSome(fd, reinterpret_cast<char*>(bytes.data()) + have, bytes.size() - have, error);
         if (n < 0) {
-            error = std::strerror(errno);
             return false;
         }
         if (n == 0) {

@@ -767,18 +767,25 @@ void KernelLogScanner::cdbLine(std::size_t d, string_view printed, long tag, str
     *p = PendingEvent{};
 }
 
+long readSome(int fd, char* data, std::size_t size, std::string& error) {
+    ssize_t n = 0;
+    do {
+        n = ::read(fd, data, size);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        error = std::strerror(errno);
+    }
+    return static_cast<long>(n);
+}
+
 bool scanKernelLog(int fd, KernelLogScanner& scanner, std::string& error) {
     constexpr std::size_t buffer_size = std::size_t{1} << 20;
     std::vector<char> buffer(buffer_size);
     std::size_t have = 0;
     bool skipping = false;  // the rest of a line longer than the buffer
     for (;;) {
-        ssize_t n = 0;
-        do {
-            n = ::read(fd, buffer.data() + have, buffer_size - have);
-        } while (n < 0 && errno == EINTR);
+        const long n = readSome(fd, buffer.data() + have, buffer_size - have, error);
         if (n < 0) {
-            error = std::strerror(errno);
             return false;
         }
         if (n == 0) {

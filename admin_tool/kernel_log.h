@@ -130,6 +130,9 @@ class KernelLogScanner {
     uint64_t recent_at_ = 0;
 };
 
+// read(2), again after a signal: the bytes read (0 at the end), or -1 with `error` set.
+long readSome(int fd, char* data, std::size_t size, std::string& error);
+
 // Reads `fd` to its end through `scanner`. False with `error` set when a read fails.
 bool scanKernelLog(int fd, KernelLogScanner& scanner, std::string& error);
 
