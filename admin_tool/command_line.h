@@ -31,10 +31,10 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
-    bool apply = false;                      // advise
-    std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
-    std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order
-    std::vector<std::string> operands;       // the command first
+    bool apply = false;                                // advise
+    std::vector<std::string> drive_reports;            // advise: --drive-report FILE, in order
+    std::vector<std::string> kernel_logs;              // advise: --kernel-log FILE, in order
+    std::vector<std::string> operands;                 // the command first
     ReadBack how_to_read_back = ReadBack::NewProcess;  // set by the caller, not the command line
 };
 

@@ -225,14 +225,7 @@ std::string echo(const std::string& text) {
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int {
-        opt_version = 256,
-        opt_json,
-        opt_dry_run,
-        opt_apply,
-        opt_drive,
-        opt_log
-    };
+    enum : int { opt_version = 256, opt_json, opt_dry_run, opt_apply, opt_drive, opt_log };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
