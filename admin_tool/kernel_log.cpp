@@ -7,6 +7,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "hex_digit.h"
+
 namespace scsi_timeouts_tool {
 
 namespace {
@@ -27,18 +29,6 @@ bool isLower(char c) {
 }
 bool isUpper(char c) {
     return c >= 'A' && c <= 'Z';
-}
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 bool startsWith(string_view s, string_view prefix) {
@@ -342,8 +332,8 @@ int explicitOpcode(string_view cdb) {
         const string_view digits = cdb.substr(at + key.size(), 3);
         int value = 0;
         std::size_t n = 0;
-        while (n < digits.size() && hexValue(digits[n]) >= 0) {
-            value = value * 16 + hexValue(digits[n++]);
+        while (n < digits.size() && hexDigit(digits[n]) >= 0) {
+            value = value * 16 + hexDigit(digits[n++]);
         }
         return n > 0 && n <= 2 ? value : -1;
     }
@@ -356,11 +346,11 @@ int cdbByte(string_view tok) {
     if (prefixed) {
         tok.remove_prefix(2);
     }
-    if (tok.size() == 1 && prefixed && hexValue(tok[0]) >= 0) {
-        return hexValue(tok[0]);
+    if (tok.size() == 1 && prefixed && hexDigit(tok[0]) >= 0) {
+        return hexDigit(tok[0]);
     }
-    if (tok.size() == 2 && hexValue(tok[0]) >= 0 && hexValue(tok[1]) >= 0) {
-        return hexValue(tok[0]) * 16 + hexValue(tok[1]);
+    if (tok.size() == 2 && hexDigit(tok[0]) >= 0 && hexDigit(tok[1]) >= 0) {
+        return hexDigit(tok[0]) * 16 + hexDigit(tok[1]);
     }
     return -1;
 }
@@ -440,8 +430,8 @@ Kind kindOf(string_view rest) {
 bool stErrorTimedOut(string_view rest) {
     uint64_t value = 0;
     std::size_t n = 0;
-    for (std::size_t i = 6; i < rest.size() && n < 9 && hexValue(rest[i]) >= 0; ++i, ++n) {
-        value = value * 16 + static_cast<uint64_t>(hexValue(rest[i]));
+    for (std::size_t i = 6; i < rest.size() && n < 9 && hexDigit(rest[i]) >= 0; ++i, ++n) {
+        value = value * 16 + static_cast<uint64_t>(hexDigit(rest[i]));
     }
     return n > 0 && ((value >> 16) & 0xFF) == 0x03;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hex_digit.h"
 #include "scsi_commands.h"
 #include "terminal_text.h"
 
@@ -19,19 +20,6 @@ constexpr int max_matches = sizeof(ValueName::matches) / sizeof(NameMatch);
 
 bool isSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Letters and digits only, in lower case: "Locate (16)" is "locate16".

@@ -6,15 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);  // cut at a NUL, as argv is

@@ -7,15 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     namespace tool = scsi_timeouts_tool;

@@ -9,15 +9,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 // Resolving a name touches no store: every store call traps.
 QrPlatformInfo::QrPlatformInfo() : impl_(nullptr) {}

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_check.h"
+
 namespace {
 
 struct FuzzStore {
@@ -16,12 +18,6 @@ struct FuzzStore {
     std::string written_key, written_name, written_text;
     int written_size = 0;
 } fuzz_store;
-
-void check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
 
 }  // namespace
 
