@@ -31,9 +31,17 @@ struct Arguments {
     bool version = false;
     bool json = false;
     bool dry_run = false;
-    bool apply = false;                                // advise
-    std::vector<std::string> drive_reports;            // advise: --drive-report FILE, in order
-    std::vector<std::string> kernel_logs;              // advise: --kernel-log FILE, in order
+    bool apply = false;                      // advise
+    std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
+    std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order
+    std::vector<std::string> journals;  // advise: --journal[=PATH], in order; "" the host's own
+    std::string since;                  // advise: --since TIME, as given
+    bool since_set = false;
+    bool boot_set = false;  // advise: --boot [N]
+    int boot = 0;
+    std::vector<std::string> devices;                  // advise: --device PATH, in order
+    bool all_devices = false;                          // advise: --devices
+    bool this_host = false;                            // advise: --this-host
     std::vector<std::string> operands;                 // the command first
     ReadBack how_to_read_back = ReadBack::NewProcess;  // set by the caller, not the command line
 };

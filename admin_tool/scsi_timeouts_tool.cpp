@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -222,10 +223,32 @@ std::string echo(const std::string& text) {
     return quoted(text.c_str());
 }
 
+// "0", "-1", "+2": a boot, as journalctl counts them.
+bool isBootNumber(const char* text) {
+    std::string t = text;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+        t.erase(0, 1);
+    }
+    return !t.empty() && t.size() <= 6 && t.find_first_not_of("0123456789") == std::string::npos;
+}
+
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int { opt_version = 256, opt_json, opt_dry_run, opt_apply, opt_drive, opt_log };
+    enum : int {
+        opt_version = 256,
+        opt_json,
+        opt_dry_run,
+        opt_apply,
+        opt_drive,
+        opt_log,
+        opt_journal,
+        opt_since,
+        opt_boot,
+        opt_device,
+        opt_devices,
+        opt_this_host,
+    };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
@@ -234,6 +257,12 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
         {"apply", no_argument, nullptr, opt_apply},
         {"drive-report", required_argument, nullptr, opt_drive},
         {"kernel-log", required_argument, nullptr, opt_log},
+        {"journal", optional_argument, nullptr, opt_journal},
+        {"since", required_argument, nullptr, opt_since},
+        {"boot", optional_argument, nullptr, opt_boot},
+        {"device", required_argument, nullptr, opt_device},
+        {"devices", no_argument, nullptr, opt_devices},
+        {"this-host", no_argument, nullptr, opt_this_host},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -270,6 +299,36 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
             case opt_log:
                 args.kernel_logs.emplace_back(optarg);
                 break;
+            case opt_journal:
+                args.journals.emplace_back(optarg != nullptr ? optarg : "");
+                break;
+            case opt_since:
+                args.since = optarg;
+                args.since_set = true;
+                break;
+            case opt_boot:
+                // "--boot -1" as journalctl takes it: a number after it is its N.
+                if (optarg == nullptr && optind < argc && isBootNumber(argv[optind])) {
+                    optarg = argv[optind++];
+                }
+                if (optarg != nullptr && !isBootNumber(optarg)) {
+                    return "--boot takes a number of boots (0 the current boot, -1 the one "
+                           "before), not " +
+                           echo(optarg);
+                }
+                args.boot_set = true;
+                args.boot =
+                    optarg != nullptr ? static_cast<int>(std::strtol(optarg, nullptr, 10)) : 0;
+                break;
+            case opt_device:
+                args.devices.emplace_back(optarg);
+                break;
+            case opt_devices:
+                args.all_devices = true;
+                break;
+            case opt_this_host:
+                args.this_host = true;
+                break;
             default:
                 if (optopt == 0) {
                     return "unknown option " + echo(argv[optind - 1]);
@@ -277,6 +336,12 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
                 if (optopt == opt_drive || optopt == opt_log) {
                     return "option " + echo(argv[optind - 1]) +
                            " needs a FILE ('-': standard input)";
+                }
+                if (optopt == opt_since) {
+                    return "option '--since' needs a TIME ('2026-12-10 03:50:00', '-7d')";
+                }
+                if (optopt == opt_device) {
+                    return "option '--device' needs a SCSI generic node (/dev/sgN)";
                 }
                 if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
                     const std::string given = argv[optind - 1];
@@ -373,7 +438,7 @@ struct Command {
     const char* help;
     bool json;      // takes --json
     bool dry_run;   // takes --dry-run
-    bool evidence;  // takes --apply, --drive-report and --kernel-log
+    bool evidence;  // takes --apply and the evidence's options
     int (*run)(const Arguments& args, Streams io);
 };
 
@@ -402,9 +467,13 @@ std::string refusedOption(const Command& chosen, const Arguments& args) {
     if (args.dry_run && !chosen.dry_run) {
         return command + " takes no --dry-run: it never writes";
     }
-    if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty()) &&
+    if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty() ||
+         !args.journals.empty() || args.since_set || args.boot_set || !args.devices.empty() ||
+         args.all_devices || args.this_host) &&
         !chosen.evidence) {
-        return command + " takes no --apply, --drive-report or --kernel-log";
+        return command +
+               " takes none of advise's options (--apply, --drive-report, --kernel-log, "
+               "--journal, --since, --boot, --device, --devices, --this-host)";
     }
     return "";
 }

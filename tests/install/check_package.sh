@@ -74,6 +74,14 @@ check_layout() {
             if [[ $package == scsi-timeouts ]] && ! grep -Eq "(^|, )libqrscsitimeouts1 \(= $version\)(,|$)" <<<"$depends"; then
                 fail "$package does not depend on its own version of the library: $depends"
             fi
+            # The tool reads the journal and asks the drives; the library needs neither.
+            if [[ $package == scsi-timeouts ]] && { ! grep -Eq '(^|, )libsystemd0( |,|$)' <<<"$depends" ||
+                ! grep -Eq '(^|, )libsgutils2-[0-9.]+-[0-9]+( |,|$)' <<<"$depends"; }; then
+                fail "$package does not depend on libsystemd0 and libsgutils2: $depends"
+            fi
+            if [[ $package == libqrscsitimeouts1 ]] && grep -Eq 'libsystemd|libsgutils' <<<"$depends"; then
+                fail "$package depends on what only the tool needs: $depends"
+            fi
             [[ $(dpkg-deb --field "$deb" Description) == *'libQrLib.so, which the platform itself ships'* ]] ||
                 fail "$package: the description does not say that the platform ships libQrLib.so"
             ;;
