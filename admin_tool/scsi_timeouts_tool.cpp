@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "advise.h"
+#include "advise/advise.h"
 #include "command_line.h"
 #include "scsi_timeouts_tool.h"
 #include "terminal_text.h"
@@ -359,6 +359,21 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
     return "";
 }
 
+}  // namespace
+
+bool readStore(std::ostream& err, int& status, RegistryReport& report,
+               std::vector<Misspelled>* misspelled) {
+    return withStore(err, status, [&] {
+        QrPlatformInfo info;
+        readRegistry(info, report);
+        if (misspelled != nullptr) {
+            *misspelled = readMisspellings(info, report);
+        }
+    });
+}
+
+namespace {
+
 int runShow(const Arguments& args, Streams io) {
     std::vector<int> wanted;  // opcodes; -1: those DEFAULT decides
     std::string notes;        // what the kernel's names stand for
@@ -373,10 +388,7 @@ int runShow(const Arguments& args, Streams io) {
     }
     const auto report = std::make_unique<RegistryReport>();
     int status = exit_clean;
-    if (!withStore(io.err, status, [&] {
-            QrPlatformInfo info;
-            readRegistry(info, *report);
-        })) {
+    if (!readStore(io.err, status, *report)) {
         return status;
     }
     std::vector<unsigned char> opcodes;
@@ -411,11 +423,7 @@ int runCheck(const Arguments& args, Streams io) {
     const auto report = std::make_unique<RegistryReport>();
     std::vector<Misspelled> misspelled;
     int status = exit_clean;
-    if (!withStore(io.err, status, [&] {
-            QrPlatformInfo info;
-            readRegistry(info, *report);
-            misspelled = readMisspellings(info, *report);
-        })) {
+    if (!readStore(io.err, status, *report, &misspelled)) {
         return status;
     }
     args.json ? checkJson(io.out, *report, misspelled) : checkText(io.out, *report, misspelled);

@@ -64,6 +64,11 @@ struct Misspelled {
 // gives the exact name's text for a variant does not tell names apart by case: no finding.
 std::vector<Misspelled> readMisspellings(QrPlatformInfo& info, const RegistryReport& report);
 
+// Reads the registry from the store, with the misspellings when `misspelled` is given: what show,
+// check and advise read. False with `status` set and one line on `err` when the store fails.
+bool readStore(std::ostream& err, int& status, RegistryReport& report,
+               std::vector<Misspelled>* misspelled = nullptr);
+
 // The value that decided a table entry.
 const ValueReport& sourceValue(const RegistryReport& report, unsigned char opcode);
 

@@ -232,13 +232,9 @@ bool byPerCodeName(const std::string& norm, ValueName& out) {
     if (norm.size() < 4 || norm.size() > 5 || norm.compare(0, 3, "cdb") != 0) {
         return false;
     }
-    int code = 0;
-    for (std::size_t i = 3; i < norm.size(); ++i) {
-        const int d = hexDigit(norm[i]);
-        if (d < 0) {
-            return false;
-        }
-        code = code * 16 + d;
+    uint64_t code = 0;
+    if (hexNumber(std::string_view(norm).substr(3), 2, code) != norm.size() - 3) {
+        return false;
     }
     out = decidingValue(static_cast<unsigned char>(code));
     if (out.named >= 0) {

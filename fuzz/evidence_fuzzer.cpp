@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to advise's two readers of outside evidence, as a drive's report and as
 // kernel-log lines: no crash, no sanitizer report, and findings that add up.
 #include <drive_report.h>
-#include <kernel_log.h>
+#include <kernel_log_reader.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -19,25 +19,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
 
     tool::KernelLogFindings findings;
-    tool::KernelLogScanner scanner(findings);
-    scanner.startFile(0);
+    tool::KernelLogReader reader(findings);
+    reader.startFile(0);
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     uint64_t lines = 0;
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        scanner.line(rest.substr(0, end));
+        reader.line(rest.substr(0, end));
+        reader.message(rest.substr(0, end), {lines, {}});  // as a journal source gives it
         ++lines;
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
-    scanner.finish();
+    reader.finish();
     check(findings.lines == lines);
     uint64_t events = 0;
     for (const tool::CodeEvidence& code : findings.codes) {
         events += code.events;
-        check(code.first.size() <= tool::CodeEvidence::kept && code.first.size() <= code.events);
+        check(code.examples.size() <= tool::CodeEvidence::max_examples &&
+              code.examples.size() <= code.events);
     }
     check(events == findings.events);
-    check(findings.first_unnamed.size() <= tool::KernelLogFindings::unnamed_kept &&
-          findings.first_unnamed.size() <= findings.unnamed);
+    check(findings.unnamed_examples.size() <= tool::KernelLogFindings::max_unnamed_examples &&
+          findings.unnamed_examples.size() <= findings.unnamed);
     return 0;
 }

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QrScsiTimeouts.h>
-#include <advise.h>
+#include <advice.h>
 #include <drive_report.h>
 #include <duration.h>
-#include <kernel_log.h>
+#include <kernel_log_reader.h>
 #include <scsi_timeouts_tool.h>
 #include <unistd.h>
 
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Advise, DriveReportRows, ::testing::ValuesIn(drive_rows
 // "8C x1 60000": code, events, longest expired (none: -1); then unnamed and lines.
 std::string summary(const std::string& text) {
     tool::KernelLogFindings f;
-    tool::KernelLogScanner scanner(f);
+    tool::KernelLogReader scanner(f);
     scanner.startFile(0);
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -219,15 +219,15 @@ TEST(Advise, KeptFieldsAreBounded) {
     const std::string dev = "st 1:0:1:" + big + ": ";
     const std::string stamp = "2026-12-09T10:00:00." + big + "+01:00 host kernel: ";
     tool::KernelLogFindings f;
-    tool::KernelLogScanner scanner(f);
+    tool::KernelLogReader scanner(f);
     scanner.startFile(0);
     scanner.line(stamp + dev +
                  "attempting task abort!scmd(0x1), outstanding for 1 ms & timeout 60000 ms");
     scanner.line(stamp + dev + "tag#1 CDB: Read attributes 8c");
     scanner.finish();
-    ASSERT_EQ(f.codes[0x8C].first.size(), 1u);
-    EXPECT_LE(f.codes[0x8C].first[0].device.size(), 64u);
-    EXPECT_LE(f.codes[0x8C].first[0].timestamp.size(), 64u);
+    ASSERT_EQ(f.codes[0x8C].examples.size(), 1u);
+    EXPECT_LE(f.codes[0x8C].examples[0].device.size(), 64u);
+    EXPECT_LE(f.codes[0x8C].examples[0].timestamp.size(), 64u);
 }
 
 // ---- The advice's arithmetic ------------------------------------------------------------------
@@ -241,11 +241,11 @@ TEST(Advise, RoundingAndDurations) {
     for (const auto& row : rows) {
         EXPECT_EQ(tool::timeoutAfter(row.expired_ms), row.seconds) << row.expired_ms;
     }
-    EXPECT_EQ(tool::formatDuration(660), "11m");
-    EXPECT_EQ(tool::formatDuration(132), "2m12s");
-    EXPECT_EQ(tool::formatDuration(86400), "1d");
+    EXPECT_EQ(tool::unitsText(660), "11m");
+    EXPECT_EQ(tool::unitsText(132), "2m12s");
+    EXPECT_EQ(tool::unitsText(86400), "1d");
     for (int32_t s = 1; s <= 86400; ++s) {  // what advise prints, set stores exactly
-        const tool::Duration d = tool::parseDuration(tool::formatDuration(s).c_str());
+        const tool::Duration d = tool::parseDuration(tool::unitsText(s).c_str());
         ASSERT_EQ(d.error, tool::DurationError::None) << s;
         ASSERT_EQ(d.seconds, s);
     }

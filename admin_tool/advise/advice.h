@@ -1,0 +1,56 @@
+// The decision: from the evidence and the registry to one piece of advice per operation code
+// with evidence, a proposal or word that the timeout in force is enough.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drive_report.h"
+#include "evidence.h"
+#include "scsi_timeouts_tool.h"
+#include "value_names.h"
+
+namespace scsi_timeouts_tool {
+
+// All that was read, before the registry is.
+struct Evidence {
+    std::vector<std::string> drive_files;
+    std::vector<DriveReport> drives;
+    std::vector<std::string> log_files;
+    KernelLogFindings log;
+    std::vector<std::string> warnings;
+};
+
+// One proposal, or a code for which the timeout in force is enough.
+struct Advice {
+    unsigned char opcode = 0;
+    ValueName value{};                           // what set writes
+    const ValueReport* in_force_from = nullptr;  // the value that decides the code now
+    int32_t in_force = 0;
+    int32_t proposed = 0;
+    int drive = -1;  // the report that asks the most
+    uint32_t drive_asks = 0;
+    int64_t expired_ms = -1;  // E, where the log has events
+    std::vector<std::string> notes;
+};
+
+// Adds its warnings to `warnings`.
+std::vector<Advice> decideAdvice(const Evidence& ev, const RegistryReport& registry,
+                                 std::vector<std::string>& warnings);
+
+inline bool isProposal(const Advice& a) {
+    return a.proposed > a.in_force;
+}
+
+// "scsi-timeouts", "set", NAME, DURATION.
+std::vector<std::string> setCommand(const Advice& a);
+
+// What a logged timeout that expired after `expired_ms` asks for: twice as long, and at least
+// ten minutes more, rounded up to a whole minute, at most a day.
+int32_t timeoutAfter(int64_t expired_ms);
+
+// "200.5 s".
+std::string secondsText(int64_t ms);
+
+}  // namespace scsi_timeouts_tool
