@@ -8,6 +8,7 @@
 
 #include "drive_report.h"
 #include "evidence.h"
+#include "scsi_device.h"
 #include "scsi_timeouts_tool.h"
 #include "value_names.h"
 
@@ -17,7 +18,11 @@ namespace scsi_timeouts_tool {
 struct Evidence {
     std::vector<std::string> drive_files;
     std::vector<DriveReport> drives;
-    std::vector<std::string> log_files;
+    std::vector<int> drive_devices;     // per drive report: its device in `devices`, or -1 (a file)
+    std::vector<DeviceAnswer> devices;  // every device asked, with its answer or why none
+    std::vector<std::string> log_files;  // the text logs, then the journals
+    std::size_t journals = 0;            // of them; each message of one has a cursor
+    uint64_t journal_entries = 0;        // the journals' kernel messages read
     KernelLogFindings log;
     std::vector<std::string> warnings;
 };

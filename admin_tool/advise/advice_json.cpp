@@ -12,23 +12,46 @@ Json secondsJson(int64_t ms) {
     return ms % 1000 == 0 ? Json(ms / 1000) : Json(static_cast<double>(ms) / 1000.0);
 }
 
+// {"source": "device", "device", "vendor", "product", "revision", "hctl"}.
+Json deviceJson(const DeviceAnswer& d) {
+    return {{"source", "device"},
+            {"device", bytesJson(d.path)},
+            {"vendor", bytesJson(d.vendor)},
+            {"product", bytesJson(d.product)},
+            {"revision", bytesJson(d.revision)},
+            {"hctl", d.hctl.empty() ? Json(nullptr) : Json(d.hctl)}};
+}
+
+// Where a message was: a text log's file and line, or a journal's name and the entry's cursor.
+Json placeJson(const Evidence& ev, int file, uint64_t line, const std::string& cursor,
+               bool with_source) {
+    Json place = Json::object();
+    if (with_source) {
+        place["source"] = cursor.empty() ? "kernel-log" : "journal";
+    }
+    place[cursor.empty() ? "file" : "journal"] = bytesJson(ev.log_files[file]);
+    cursor.empty() ? place["line"] = line : place["cursor"] = cursor;
+    return place;
+}
+
 Json evidenceJson(const Advice& a, const Evidence& ev) {
     Json items = Json::array();
     if (a.drive >= 0) {
         const DriveAsk& ask = ev.drives[a.drive].asks[a.opcode];
-        items.push_back({{"source", "drive-report"},
-                         {"file", bytesJson(ev.drive_files[a.drive])},
-                         {"recommended", ask.recommended},
-                         {"nominal", ask.nominal}});
+        const int d = ev.drive_devices[a.drive];
+        Json item =
+            d >= 0 ? deviceJson(ev.devices[static_cast<std::size_t>(d)])
+                   : Json{{"source", "drive-report"}, {"file", bytesJson(ev.drive_files[a.drive])}};
+        item["recommended"] = ask.recommended;
+        item["nominal"] = ask.nominal;
+        items.push_back(item);
     }
     for (const LogEvent& e : ev.log.codes[a.opcode].examples) {
-        items.push_back(
-            {{"source", "kernel-log"},
-             {"file", bytesJson(ev.log_files[e.file])},
-             {"line", e.line},
-             {"device", bytesJson(e.device)},
-             {"timestamp", e.timestamp.empty() ? Json(nullptr) : bytesJson(e.timestamp)},
-             {"expired", e.expired() >= 0 ? secondsJson(e.expired()) : Json(nullptr)}});
+        Json item = placeJson(ev, e.file, e.line, e.cursor, true);
+        item["device"] = bytesJson(e.device);
+        item["timestamp"] = e.timestamp.empty() ? Json(nullptr) : bytesJson(e.timestamp);
+        item["expired"] = e.expired() >= 0 ? secondsJson(e.expired()) : Json(nullptr);
+        items.push_back(item);
     }
     return items;
 }
@@ -60,10 +83,10 @@ Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
     }
     Json unnamed = Json::array();
     for (const UnnamedTimeout& u : ev.log.unnamed_examples) {
-        unnamed.push_back({{"device", bytesJson(u.device)},
-                           {"file", bytesJson(ev.log_files[u.file])},
-                           {"line", u.line},
-                           {"text", bytesJson(u.text)}});
+        Json item = {{"device", bytesJson(u.device)}};
+        item.update(placeJson(ev, u.file, u.line, u.cursor, false));
+        item["text"] = bytesJson(u.text);
+        unnamed.push_back(item);
     }
     Json warning_list = Json::array();
     for (const std::string& w : warnings) {
@@ -72,12 +95,22 @@ Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
     if (ev.log.unnamed > 0) {
         warning_list.push_back(std::string(logging_advice));
     }
-    return {{"proposals", proposals},
-            {"enough", enough},
-            {"unnamed", unnamed},
-            {"warnings", warning_list},
-            {"counts",
-             {{"lines", ev.log.lines}, {"events", ev.log.events}, {"unnamed", ev.log.unnamed}}}};
+    Json devices = Json::array();
+    for (const DeviceAnswer& d : ev.devices) {
+        Json item = deviceJson(d);
+        item.erase("source");
+        item["type"] = d.type >= 0 ? Json(d.type) : Json(nullptr);
+        item["reason"] = d.reason.empty() ? Json(nullptr) : bytesJson(d.reason);
+        devices.push_back(item);
+    }
+    Json counts = {{"lines", ev.log.lines}};
+    if (ev.journals > 0) {
+        counts["journal_entries"] = ev.journal_entries;
+    }
+    counts["events"] = ev.log.events;
+    counts["unnamed"] = ev.log.unnamed;
+    return {{"proposals", proposals}, {"enough", enough},         {"unnamed", unnamed},
+            {"devices", devices},     {"warnings", warning_list}, {"counts", counts}};
 }
 
 }  // namespace scsi_timeouts_tool

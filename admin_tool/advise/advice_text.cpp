@@ -24,8 +24,10 @@ std::string commandOf(const Advice& a) {
 std::string why(const Advice& a, const Evidence& ev) {
     std::string out;
     if (a.drive >= 0) {
-        out = "drive report " + quoted(ev.drive_files[a.drive].c_str()) + " asks " +
-              std::to_string(a.drive_asks) + " s";
+        out = (ev.drive_devices[a.drive] >= 0
+                   ? "device " + ev.drive_files[a.drive]
+                   : "drive report " + quoted(ev.drive_files[a.drive].c_str())) +
+              " asks " + std::to_string(a.drive_asks) + " s";
     }
     const CodeEvidence& log = ev.log.codes[a.opcode];
     if (log.events > 0) {
@@ -37,8 +39,9 @@ std::string why(const Advice& a, const Evidence& ev) {
                (log.some_printed_none && a.expired_ms == int64_t{a.in_force} * 1000
                     ? " (the timeout in force)"
                     : "") +
-               " (" + quoted(ev.log_files[cited.file].c_str()) + " line " +
-               std::to_string(cited.line) + ", " + quoted(cited.device.c_str()) + ")";
+               " (" + quoted(ev.log_files[cited.file].c_str()) +
+               (cited.cursor.empty() ? " line " : " entry ") + std::to_string(cited.line) + ", " +
+               quoted(cited.device.c_str()) + ")";
     }
     return out;
 }
@@ -47,7 +50,8 @@ void unnamedText(std::ostream& out, const Evidence& ev) {
     out << "unnamed timeouts (the log does not say which command):\n";
     for (const UnnamedTimeout& u : ev.log.unnamed_examples) {
         out << "  " << quoted(u.device.c_str()) << "  " << quoted(ev.log_files[u.file].c_str())
-            << " line " << u.line << ": " << quoted(u.text.c_str()) << '\n';
+            << (u.cursor.empty() ? " line " : " entry ") << u.line << ": " << quoted(u.text.c_str())
+            << '\n';
     }
     if (ev.log.unnamed > ev.log.unnamed_examples.size()) {
         out << "  ... and " << ev.log.unnamed - ev.log.unnamed_examples.size() << " more\n";
@@ -86,9 +90,12 @@ void adviceText(std::ostream& out, const Evidence& ev, const std::vector<Advice>
     const auto count = [](uint64_t n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
-    out << count(ev.log.lines, "log line", "log lines") << " read, "
-        << count(ev.log.events, "timeout event", "timeout events") << ", " << ev.log.unnamed
-        << " unnamed; " << count(ev.drives.size(), "drive report", "drive reports") << "; "
+    out << count(ev.log.lines, "log line", "log lines")
+        << (ev.journals > 0 ? ", " + count(ev.journal_entries, "journal entry", "journal entries")
+                            : std::string())
+        << " read, " << count(ev.log.events, "timeout event", "timeout events") << ", "
+        << ev.log.unnamed << " unnamed; "
+        << count(ev.drives.size(), "drive report", "drive reports") << "; "
         << count(static_cast<uint64_t>(proposals), "proposal", "proposals") << '\n';
 }
 

@@ -9,6 +9,7 @@
 #include "advice.h"
 #include "advice_views.h"
 #include "evidence_files.h"
+#include "live_host.h"
 #include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
@@ -36,11 +37,12 @@ int runAdvise(const Arguments& args, Streams io) {
     if (args.operands.size() > 1) {
         return usageError(io.err, "advise takes no operands: " + quoted(args.operands[1].c_str()));
     }
-    if (args.drive_reports.empty() && args.kernel_logs.empty()) {
+    if (args.drive_reports.empty() && args.kernel_logs.empty() && !asksHost(args)) {
         return usageError(io.err,
-                          "advise needs evidence: --drive-report FILE, captured with "
-                          "'sg_opcodes --rctd --raw /dev/sgN > FILE', or --kernel-log FILE, "
-                          "captured with 'journalctl -k > FILE'");
+                          "advise needs evidence: --this-host reads this host's drives and "
+                          "journal; or --drive-report FILE, captured with 'sg_opcodes --rctd "
+                          "--raw /dev/sgN > FILE', or --kernel-log FILE, captured with "
+                          "'journalctl -k > FILE'");
     }
     if (args.dry_run && !args.apply) {
         return usageError(io.err, "--dry-run goes with --apply: advise alone never writes");

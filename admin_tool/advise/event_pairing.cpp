@@ -40,7 +40,7 @@ void EventPairing::add(const Message& m, const MessagePlace& place) {
             cdbLine(m);
             break;
         case MessageKind::Unnamed:
-            countUnnamed(file_, line_, m.device, m.text);
+            countUnnamed(file_, line_, m.device, m.text, place.cursor);
             break;
         case MessageKind::HostAbort:
             hostAbort(m, place);
@@ -87,14 +87,14 @@ std::size_t EventPairing::device(std::string_view hctl) {
 
 void EventPairing::settle(PendingEvent& p) {
     if (p.active && !p.repeat) {
-        countUnnamed(p.file, p.line, p.device, p.text);
+        countUnnamed(p.file, p.line, p.device, p.text, p.cursor);
     }
     p = PendingEvent{};
 }
 
 void EventPairing::countUnnamed(int file, uint64_t line, std::string_view device,
-                                std::string_view text) {
-    addUnnamed(findings_, {file, line, keptField(device), excerpt(text)});
+                                std::string_view text, std::string_view cursor) {
+    addUnnamed(findings_, {file, line, keptField(device), excerpt(text), std::string(cursor)});
 }
 
 void EventPairing::countNamed(const PendingEvent& p, unsigned char opcode) {
@@ -104,6 +104,7 @@ void EventPairing::countNamed(const PendingEvent& p, unsigned char opcode) {
     e.opcode = opcode;
     e.device = p.device;
     e.timestamp = p.timestamp;
+    e.cursor = p.cursor;
     e.timeout_ms = p.timeout_ms;
     e.cmd_age_ms = p.cmd_age_ms;
     addEvent(findings_, std::move(e));
@@ -119,6 +120,7 @@ void EventPairing::hostAbort(const Message& m, const MessagePlace& place) {
     p.timestamp = keptField(place.timestamp);
     p.text = excerpt(m.text);
     p.address = std::string(m.address);
+    p.cursor = std::string(place.cursor);
     host_abort_scsi_line_ = scsi_lines_;
 }
 
@@ -148,6 +150,7 @@ void EventPairing::deviceEvent(const Message& m, const MessagePlace& place) {
     p.timestamp = keptField(place.timestamp);
     p.text = excerpt(m.text);
     p.address = std::string(m.address);
+    p.cursor = std::string(place.cursor);
     const bool same_tag = m.tag < 0 || dev.last_tag < 0 || m.tag == dev.last_tag;
     if (!m.address.empty() && m.address == dev.last_address) {
         p.repeat = true;  // retried or escalated: one timeout

@@ -18,6 +18,7 @@ namespace scsi_timeouts_tool {
 struct MessagePlace {
     uint64_t line = 0;
     std::string_view timestamp;
+    std::string_view cursor{};  // a journal entry's; empty for a line of text
 };
 
 class EventPairing {
@@ -42,6 +43,7 @@ class EventPairing {
         std::string timestamp;
         std::string text;
         std::string address;
+        std::string cursor;
         int64_t timeout_ms = -1;
         int64_t cmd_age_ms = -1;
     };
@@ -62,7 +64,8 @@ class EventPairing {
     void cdbLine(const Message& m);
     void settle(PendingEvent& p);
     void countNamed(const PendingEvent& p, unsigned char opcode);
-    void countUnnamed(int file, uint64_t line, std::string_view device, std::string_view text);
+    void countUnnamed(int file, uint64_t line, std::string_view device, std::string_view text,
+                      std::string_view cursor);
 
     KernelLogFindings& findings_;
     int file_ = 0;

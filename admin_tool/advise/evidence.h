@@ -17,6 +17,7 @@ struct LogEvent {
     unsigned char opcode = 0;  // the CDB's first byte, never the kernel's name for it
     std::string device;        // "st 1:0:1:0"
     std::string timestamp;     // as printed; empty when the line has none
+    std::string cursor;        // a journal entry's, to find it again; empty for a text log
     int64_t timeout_ms = -1;   // "timeout M ms": the sender's timeout
     int64_t cmd_age_ms = -1;   // "cmd_age=Ns": an age, retries included
     // The timeout that expired: the printed one, else the age, else none (-1).
@@ -28,7 +29,8 @@ struct UnnamedTimeout {
     int file = 0;
     uint64_t line = 0;
     std::string device;
-    std::string text;  // the message, without the prefixes
+    std::string text;    // the message, without the prefixes
+    std::string cursor;  // a journal entry's; empty for a text log
 };
 
 // What the events of one operation code add up to. The first few events are kept as examples,

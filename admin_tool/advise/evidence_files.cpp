@@ -8,7 +8,9 @@
 #include <cstring>
 #include <ostream>
 
+#include "host_evidence.h"
 #include "kernel_log_reader.h"
+#include "live_host.h"
 #include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
@@ -94,11 +96,13 @@ bool readReports(const std::vector<Input>& reports, Evidence& ev, std::ostream& 
         }
         ev.drive_files.push_back(in.file);
         ev.drives.push_back(std::move(report));
+        ev.drive_devices.push_back(-1);
     }
     return true;
 }
 
-bool readLogs(const std::vector<Input>& logs, Evidence& ev, std::ostream& err) {
+bool readLogs(const Arguments& args, const std::vector<Input>& logs, Evidence& ev,
+              std::ostream& err) {
     KernelLogReader reader(ev.log);
     bool ok = true;
     for (std::size_t i = 0; ok && i < logs.size(); ++i) {
@@ -110,6 +114,9 @@ bool readLogs(const std::vector<Input>& logs, Evidence& ev, std::ostream& err) {
             ok = false;
         }
         ev.log_files.push_back(logs[i].file);
+    }
+    if (ok && asksHost(args)) {
+        ok = readHostEvidence(args, reader, ev, err);
     }
     reader.finish();
     // Listed by device, in the order each device's were found.
@@ -131,7 +138,7 @@ bool readEvidence(const Arguments& args, Evidence& ev, std::ostream& err, int& s
     bool stdin_used = false;
     const bool opened = openInputs(args.drive_reports, reports, stdin_used, err, status) &&
                         openInputs(args.kernel_logs, logs, stdin_used, err, status);
-    const bool ok = opened && readReports(reports, ev, err) && readLogs(logs, ev, err);
+    const bool ok = opened && readReports(reports, ev, err) && readLogs(args, logs, ev, err);
     closeInputs(reports);
     closeInputs(logs);
     if (!ok && opened) {
