@@ -2,8 +2,10 @@
 // real journal files made here by systemd-journal-remote, devices answering through a transport
 // that replays recorded answers, and a scratch sysfs tree.
 #include <gtest/gtest.h>
+#include <host_evidence.h>
 #include <journal_time.h>
 #include <scsi_device.h>
+#include <scsi_timeouts_tool.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -16,6 +18,7 @@
 #include <deque>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +29,7 @@
 #endif
 
 #include "fresh_process.h"
+#include "store_helpers.h"
 
 namespace {
 
@@ -613,6 +617,205 @@ TEST_F(Journal, FoldersHostsAndErrors) {
                 "/system.journal: Permission denied (the "
                 "kernel's messages need membership of group systemd-journal or adm, or root)");
     });
+}
+
+// ---- advise on the host, end to end ---------------------------------------------------------
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome advise(std::vector<std::string> args) {
+    args.insert(args.begin(), {"scsi-timeouts", "advise"});
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err,
+                                     tool::ReadBack::SameProcess);
+    return {status, out.str(), err.str()};
+}
+
+// A host's root for SCSI_TIMEOUTS_TEST_ROOT, the sample registry as the store.
+class Host : public Journal {
+  protected:
+    void SetUp() override {
+        Journal::SetUp();
+        if (IsSkipped() || HasFailure()) {
+            return;
+        }
+        std::ifstream sample(QR_SAMPLE_REGISTRY);
+        write(dir_ + "/registry.ini", std::string(std::istreambuf_iterator<char>(sample), {}));
+        ::setenv("QRLIB_STAND_IN_FILE", (dir_ + "/registry.ini").c_str(), 1);
+        st::reset();
+        ::setenv("SCSI_TIMEOUTS_TEST_ROOT", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("SCSI_TIMEOUTS_TEST_ROOT");
+        ::unsetenv("QRLIB_STAND_IN_FILE");
+    }
+    // The field example's two lines as kernel entries of the current boot.
+    void journal(const std::string& file) {
+        ASSERT_TRUE(makeJournal(
+            file, {{t0 * s, 'a',
+                    "st 1:0:1:0: attempting task abort!scmd(0x000000008b10e4e8), "
+                    "outstanding for 62233 ms & timeout 60000 ms"},
+                   {t0 * s + 28, 'a', "st 1:0:1:0: tag#4695 CDB: Read attributes 8c"}}));
+    }
+    void hostJournal() {
+        std::string d = dir_;
+        for (const char* part : {"/var", "/log", "/journal", "/0123456789abcdef0123456789abcdef"}) {
+            ::mkdir((d += part).c_str(), 0755);
+        }
+        journal(d + "/system.journal");
+        for (const char* part :
+             {"/proc", "/proc/sys", "/proc/sys/kernel", "/proc/sys/kernel/random"}) {
+            ::mkdir((dir_ + part).c_str(), 0755);
+        }
+        write(dir_ + "/proc/sys/kernel/random/boot_id", "aaaaaaaa-aaaa-aaaa-aaaa-aaaaaaaaaaaa\n");
+    }
+    // sysfs with one tape drive, sg1, whose node is a plain file here.
+    void hostTape() {
+        for (const char* d :
+             {"/sys", "/sys/class", "/sys/class/scsi_generic", "/sys/class/scsi_generic/sg1",
+              "/sys/class/scsi_generic/sg1/device", "/dev"}) {
+            ::mkdir((dir_ + d).c_str(), 0755);
+        }
+        write(dir_ + "/sys/class/scsi_generic/sg1/device/type", "1\n");
+        write(dir_ + "/dev/sg1", "");
+    }
+};
+
+TEST_F(Host, JournalFileGivesTheTextLogsProposal) {
+    journal(dir_ + "/field.journal");
+    const Outcome text = advise({"--journal=" + dir_ + "/field.journal"});
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_NE(text.out.find("proposed 660 s: scsi-timeouts set CDB_8C 11m  (kernel log: 1 "
+                            "timeout, longest expired 60 s (\"" +
+                            dir_ + "/field.journal\" entry 1"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("0 log lines, 2 journal entries read"), std::string::npos);
+    const Outcome json =
+        advise({"--json", "--journal=" + dir_ + "/field.journal", "--since", "-1000d"});
+    const auto j = nlohmann::json::parse(json.out);
+    const auto& e = j["proposals"][0]["evidence"][0];
+    EXPECT_EQ(e["source"], "journal");
+    EXPECT_EQ(e["journal"], dir_ + "/field.journal");
+    EXPECT_NE(e["cursor"].get<std::string>().find(";i=1;"), std::string::npos) << e;
+    EXPECT_EQ(e["timestamp"].get<std::string>().substr(0, 19),
+              tool::localTimestamp(t0 * s).substr(0, 19));
+    EXPECT_EQ(j["counts"]["journal_entries"], 2);
+}
+
+TEST_F(Host, ThisHostUsesWhatTheHostHas) {
+    const struct {
+        bool journal, tape;
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // in the output, or in the error for status 2
+    } rows[] = {
+        {false,
+         false,
+         {"--this-host"},
+         2,
+         "nothing to read on this host: no journal on this host: no journal files in "
+         "/var/log/journal or /run/log/journal (no systemd, or a container); no tape drive or "
+         "medium changer on this host"},
+        {true, false, {"--this-host"}, 1, "warning: no tape drive or medium changer on this host"},
+        {true, false, {"--this-host"}, 1, "scsi-timeouts set CDB_8C 11m"},
+        {false, true, {"--this-host"}, 2, "no device answered, and there is no other evidence: "},
+        {false,
+         true,
+         {"--devices"},
+         2,
+         "/dev/sg1: not a SCSI generic node (/dev/sgN): a regular file"},
+        {true,
+         true,
+         {"--this-host"},
+         1,
+         "/dev/sg1: no report: not a SCSI generic node (/dev/sgN): a regular file"},
+        {false, false, {"--journal"}, 2, "no journal on this host"},
+        {true, false, {"--journal", "--boot", "-1"}, 2, "no boot -1 in the journal"},
+        {true, false, {"--journal", "--boot=1", "--since", "2025-12-10 03:50:53"}, 1, "CDB_8C 11m"},
+        {true, false, {"--journal", "--since", "2025-12-10 03:50:54"}, 0, "0 timeout events"},
+        {true,
+         false,
+         {"--this-host", "--since", "yesterday-ish"},
+         2,
+         "--since yesterday-ish: expected"},
+        {true, false, {"--since", "-7d"}, 2, "--since and --boot go with --journal or --this-host"},
+        {true, false, {"--journal", "--boot=x"}, 2, "--boot takes a number of boots"},
+        {true,
+         false,
+         {},
+         2,
+         "advise needs evidence: --this-host reads this host's drives and journal"},
+        {false, false, {"--device", "/dev/nst0"}, 2, "a tape node, never opened here"},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        if (row.journal) {
+            hostJournal();
+        }
+        if (row.tape) {
+            hostTape();
+        }
+        ::setenv("TZ", "UTC0", 1), ::tzset();
+        const Outcome r = advise(row.args);
+        ::unsetenv("TZ"), ::tzset();
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_NE((row.status == 2 ? r.err : r.out).find(row.out), std::string::npos)
+            << (row.status == 2 ? r.err : r.out);
+        TearDown();
+    }
+}
+
+TEST_F(Host, DeviceAnswersAreDriveReports) {
+    ::setenv("SCSI_TIMEOUTS_TEST_ROOT", dir_.c_str(), 1);
+    ::rename(scratchSysfs().c_str(), (dir_ + "/sys").c_str());
+    Replay device;
+    using K = tool::ScsiResult::Kind;
+    device.replies[0x12] = {{K::Good, inquiry(1, "IBM", "ULT3580-TD8", "Q3F2"), {}},
+                            {K::Good, inquiry(8, "STK", "SL150", "0200"), {}}};
+    device.replies[0xA3] = {{K::Good, answer({command("01", 1800, 2400)}), {}},
+                            check(illegal_opcode)};
+    tool::Arguments args;
+    args.devices = {"/dev/sg1", "/dev/sg2"};
+    tool::Evidence ev;
+    tool::KernelLogReader reader(ev.log);
+    std::ostringstream err;
+    ASSERT_TRUE(tool::readHostEvidence(args, reader, ev, err, &device)) << err.str();
+    ASSERT_EQ(ev.drives.size(), 1U);
+    EXPECT_EQ(ev.drive_files[0], "/dev/sg1 (IBM ULT3580-TD8 Q3F2, 1:0:1:0)");
+    EXPECT_EQ(ev.drives[0].asks[0x01].seconds, 2400U);
+    EXPECT_EQ(ev.drive_devices[0], 0);
+    ASSERT_EQ(ev.devices.size(), 2U);
+    EXPECT_EQ(ev.warnings, std::vector<std::string>{"device /dev/sg2 (STK SL150 0200, 1:0:2:0): no "
+                                                    "report: REPORT SUPPORTED OPERATION CODES "
+                                                    "is not supported: ILLEGAL REQUEST, invalid "
+                                                    "command operation code (ASC/ASCQ 0x20/0x00)"});
+}
+#endif
+
+#ifndef QR_TOOL_LIVE_HOST
+TEST(HostWithoutLiveSources, OptionsAreRefused) {
+    for (const char* option : {"--journal", "--device=/dev/sg1", "--devices", "--this-host"}) {
+        std::vector<std::string> args = {"scsi-timeouts", "advise", option};
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(tool::runTool(3, argv.data(), out, err, tool::ReadBack::SameProcess), 2);
+        EXPECT_NE(err.str().find("built without reading the host (QR_TOOL_LIVE_HOST=OFF)"),
+                  std::string::npos)
+            << err.str();
+    }
 }
 #endif
 

@@ -88,7 +88,8 @@ std::vector<std::string> devicePaths(const Arguments& args, HostEvidence& ev,
 }  // namespace
 
 bool asksHost(const Arguments& args) {
-    return !args.journals.empty() || !args.devices.empty() || args.all_devices || args.this_host;
+    return !args.journals.empty() || !args.devices.empty() || args.all_devices || args.this_host ||
+           args.since_set || args.boot_set;
 }
 
 bool readHost(const Arguments& args, bool other_evidence, ScsiTransport* transport,
