@@ -7,6 +7,7 @@
 #include <drive_report.h>
 #include <duration.h>
 #include <kernel_log_reader.h>
+#include <message_kind.h>
 #include <scsi_timeouts_tool.h>
 #include <unistd.h>
 
@@ -114,6 +115,85 @@ INSTANTIATE_TEST_SUITE_P(Advise, DriveReportRows, ::testing::ValuesIn(drive_rows
 
 // ---- Kernel logs -----------------------------------------------------------------------------
 
+// What a message is, and what of it the pairing uses: "Abort dev=st 1:0:1:0 timeout=60000".
+std::string kindOf(const std::string& message) {
+    static const char* const kinds[] = {"NotScsi",        "Other",      "Abort",     "TimeoutError",
+                                        "TimedOutResult", "Completion", "TimingOut", "StTimedOut",
+                                        "Unnamed",        "HostAbort",  "Cdb",       "CdbHead",
+                                        "RateLimited"};
+    const tool::Message m = tool::classifyMessage(message);
+    std::string out = kinds[static_cast<int>(m.kind)];
+    const auto add = [&](bool shown, const char* key, const std::string& value) {
+        out += shown ? std::string(" ") + key + "=" + value : "";
+    };
+    char opcode[8];
+    std::snprintf(opcode, sizeof opcode, "%02X", m.opcode & 0xFF);
+    add(!m.device.empty(), "dev", std::string(m.device));
+    add(m.hctl.empty() != m.device.empty() && !m.hctl.empty(), "hctl", std::string(m.hctl));
+    add(m.tag >= 0, "tag", std::to_string(m.tag));
+    add(!m.address.empty(), "addr", std::string(m.address));
+    add(m.opcode >= 0, "op", opcode);
+    add(m.timeout_ms >= 0, "timeout", std::to_string(m.timeout_ms));
+    add(m.cmd_age_ms >= 0, "age", std::to_string(m.cmd_age_ms));
+    add(m.kind == tool::MessageKind::Unnamed, "text", std::string(m.text));
+    return out;
+}
+
+TEST(Advise, MessageKinds) {
+    const struct {
+        const char* message;
+        const char* kind;
+    } rows[] = {
+        {"st 1:0:1:0: attempting task abort!scmd(0x00000000deadbeef), outstanding for 62233 ms & "
+         "timeout 60000 ms",
+         "Abort dev=st 1:0:1:0 addr=0x00000000deadbeef timeout=60000"},
+        {"scsi 3:0:0:0: tag#13 uas_eh_abort_handler 0 uas-tag 1 inflight: CMD IN",
+         "Abort dev=scsi 3:0:0:0 tag=13"},
+        {"scsi1:0:6:0: Attempting to queue an ABORT message", "Abort dev=scsi1:0:6:0"},
+        {"st 2:0:0:0: tag#7 Done: TIMEOUT_ERROR Result: hostbyte=DID_OK cmd_age=60s",
+         "TimeoutError dev=st 2:0:0:0 tag=7 age=60000"},
+        {"sd 0:0:0:0: [sda] tag#3 FAILED Result: hostbyte=DID_TIME_OUT driverbyte=DRIVER_OK "
+         "cmd_age=30s",
+         "TimedOutResult dev=sd 0:0:0:0 tag=3 age=30000"},
+        {"sd 0:0:0:1: [sdb] tag#3 UNKNOWN(0x2003) Result: hostbyte=0x03 driverbyte=DRIVER_OK",
+         "TimedOutResult dev=sd 0:0:0:1 tag=3"},
+        {"sd 0:0:0:0: [sda] tag#3 FAILED Result: hostbyte=DID_ABORT driverbyte=DRIVER_OK",
+         "Completion dev=sd 0:0:0:0 tag=3"},
+        {"st 2:0:0:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK",
+         "Completion dev=st 2:0:0:0 tag=1"},
+        {"st 1:0:1:0: tag#4695 CDB: Read attributes 8c 00 00 00",
+         "Cdb dev=st 1:0:1:0 tag=4695 op=8C"},
+        {"st 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00", "Cdb dev=st 5:0:0:0 op=08"},
+        {"st 5:0:0:1: CDB: cdb[0]=0x2b: 2b 00", "Cdb dev=st 5:0:0:1 op=2B"},
+        {"st 5:0:0:2: CDB: opcode=0xc1 (vendor) c1 00", "Cdb dev=st 5:0:0:2 op=C1"},
+        {"CDB: 0x11 0x1 0x7f 0xff 0xff 0x0", "Cdb op=11"},
+        {"st 5:0:0:3: CDB: Variable length", "CdbHead dev=st 5:0:0:3"},
+        {"st 5:0:0:3: CDB[00]: 7f 00 00", "Cdb dev=st 5:0:0:3 op=7F"},
+        {"st 5:0:0:3: CDB[10]: 00 00", "Cdb dev=st 5:0:0:3"},
+        {"st 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).", "StTimedOut dev=st 0:0:3:0"},
+        {"st0: Error 26030000", "StTimedOut dev=st0"},
+        {"st0: Error 80000 (sugg. bt 0x0, driver bt 0x0, host bt 0x8).", "Other dev=st0"},
+        {"sd 0:0:0:0: [sdb] tag#23 timing out command, waited 180s",
+         "TimingOut dev=sd 0:0:0:0 tag=23"},
+        {"mptscsih: ioc0: attempting task abort! (sc=ffff8802fc5ce000)",
+         "HostAbort dev=ioc0 addr=ffff8802fc5ce000"},
+        {"qla2xxx [0000:49:00.0]-801c:4: Abort command issued nexus=4:3:33 -- 1 2002.",
+         "Unnamed dev=qla2xxx [0000:49:00.0]-801c:4 text=Abort command issued nexus=4:3:33 -- 1 "
+         "2002."},
+        {"qla2xxx [0000:49:00.0]-801c:4: scsi(4:3:33) Abort command issued -- 1 2002.",
+         "Unnamed dev=qla2xxx [0000:49:00.0]-801c:4 text=scsi(4:3:33) Abort command issued -- 1 "
+         "2002."},
+        {"scsi_io_completion_action: 12 callbacks suppressed", "RateLimited"},
+        {"printk: 5 messages suppressed.", "RateLimited"},
+        {"st 1:0:1:0: rejecting I/O to offline device", "Other dev=st 1:0:1:0"},
+        {"usb 1-1: new high-speed USB device number 2 using xhci_hcd", "NotScsi"},
+        {"kernel: st 1:0:1:0: attempting task abort!", "NotScsi"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(kindOf(row.message), row.kind) << row.message;
+    }
+}
+
 // "8C x1 60000": code, events, longest expired (none: -1); then unnamed and lines.
 std::string summary(const std::string& text) {
     tool::KernelLogFindings f;
@@ -152,6 +232,35 @@ std::string manyDevices() {
     }
     return out;
 }
+
+// Thousands of devices seen once, as USB hosts renumber at each plug, between an abort and its
+// CDB line: the table makes room, and the abort's device is no longer there to pair with.
+std::string everNewDevices() {
+    std::string out = "st 0:0:0:0: attempting task abort! scmd(0x1)\n";
+    for (int i = 0; i < 5000; ++i) {
+        out += "sd " + std::to_string(i + 10) +
+               ":0:0:0: [sdb] tag#1 Done: SUCCESS Result: "
+               "hostbyte=DID_OK\n";
+    }
+    return out + "st 0:0:0:0: tag#1 CDB: Read(6) 08 00\n";
+}
+
+// A journal record's MESSAGE as the array of byte values journalctl writes for non-UTF-8 text.
+std::string byteArray(const std::string& text) {
+    std::string out = "[";
+    for (const char c : text) {
+        out += (out.size() > 1 ? ", " : "") + std::to_string(static_cast<unsigned char>(c));
+    }
+    return out + "]";
+}
+
+const std::string failed_3 =
+    "sd 0:0:0:0: [sda] tag#3 FAILED Result: hostbyte=DID_TIME_OUT driverbyte=DRIVER_OK "
+    "cmd_age=30s\n";
+const std::string timeout_error_7 =
+    "st 2:0:0:0: tag#7 Done: TIMEOUT_ERROR Result: hostbyte=DID_OK cmd_age=60s\n";
+const std::string mpt_abort = "mptscsih: ioc0: attempting task abort! (sc=ffff8802fc5ce000)\n";
+const std::string mpt_cdb = "st 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n";
 
 struct LogRow {
     const char* label;
@@ -200,6 +309,41 @@ const LogRow log_rows[] = {
     {"NotLogLines", "usb 1-1: new high-speed USB device\n[drm] Initialized\n[] x\n[ 0.000000] Linux version 6.1.0-13-amd64\neth0 is up\nDec  9 10:00:00:" + abort_line + "\n" + cdb_line, "unnamed 0"},
     {"JsonOddities", "{\"MESSAGE\": \"CDB\"\n{\"_TRANSPORT\": 5, \"MESSAGE\": \"abort\"}\n{\"CDB\": 1}\n{\"MESSAGE\": [300], \"x\": \"abort\"}\n{\"MESSAGE\": 5, \"x\": \"CDB\"}\n[\"CDB\"]\n", "unnamed 0"},
     {"ManyDevices", manyDevices(), "unnamed 300"},
+    // One device's tagged events interleave: each pairs by its tag.
+    {"TagsInterleave", failed_3 + "sd 0:0:0:0: [sda] tag#4 FAILED Result: hostbyte=DID_TIME_OUT cmd_age=31s\nsd 0:0:0:0: [sda] tag#3 CDB: Read(10) 28 00\nsd 0:0:0:0: [sda] tag#4 CDB: Write(10) 2a 00\n", "28 x1 30000, 2A x1 31000, unnamed 0"},
+    // A command address seen again is a repeat only while nothing else of the device came between
+    // and the CDB names the same code.
+    {"AddressAgainOtherCode", pair + abort_line + "\nst 1:0:1:0: tag#9 CDB: Read(6) 08 00\n", "08 x1 60000, 8C x1 60000, unnamed 0"},
+    {"AddressAgainAfterCompletion", pair + "st 1:0:1:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\n" + pair, "8C x2 60000, unnamed 0"},
+    {"AddressAgainAfterAnother", pair + "st 1:0:1:0: attempting task abort!scmd(0x2), timeout 60000 ms\n" + cdb_line + "\n" + pair, "8C x3 60000, unnamed 0"},
+    // Without an address: one run of the error handler, not a day later, nor another tag.
+    {"HoursApart", "2026-12-09T10:00:00.000000+00:00 host kernel: " + timeout_error_7 + "2026-12-09T10:00:00.000100+00:00 host kernel: st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n2026-12-10T18:00:00.000000+00:00 host kernel: " + timeout_error_7 + "2026-12-10T18:00:00.000100+00:00 host kernel: st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n", "08 x2 60000, unnamed 0"},
+    {"SecondsApart", "[ 100.000000] " + timeout_error_7 + "[ 100.000100] st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n[ 130.5] st 2:0:0:0: attempting task abort! scmd(0x9)\n[ 130.6] st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n", "08 x1 60000, unnamed 0"},
+    {"DaysApartInJournal", "{\"MESSAGE\":\"" + timeout_error_7.substr(0, timeout_error_7.size() - 1) + "\",\"__REALTIME_TIMESTAMP\":\"1765274400000000\"}\n{\"MESSAGE\":\"st 2:0:0:0: tag#7 CDB: Read(6) 08 00\"}\n{\"MESSAGE\":\"st 2:0:0:0: attempting task abort! scmd(0x9)\",\"__REALTIME_TIMESTAMP\":\"1765389600000000\"}\n{\"MESSAGE\":\"st 2:0:0:0: tag#7 CDB: Read(6) 08 00\"}\n", "08 x2 60000, unnamed 0"},
+    {"OtherCommandBetween", timeout_error_7 + "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\nst 2:0:0:0: tag#9 CDB: Write(6) 0a 00\n" + timeout_error_7 + "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n", "08 x2 60000, unnamed 0"},
+    {"TagsDiffer", timeout_error_7 + "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\nst 2:0:0:0: attempting task abort! scmd(0x9)\nst 2:0:0:0: tag#8 CDB: Read(6) 08 00\n", "08 x2 60000, unnamed 0"},
+    // One command's ending is counted once, as the named event.
+    {"StErrorAfterNamed", "st 0:0:3:0: attempting task abort! scmd(0x1), timeout 60000 ms\nst 0:0:3:0: tag#1 CDB: Space(6) 11 00\nst 0:0:3:0: attempting device reset! scmd(0x1)\nst 0:0:3:0: [st0] Error 30000 (driver bt 0, host bt 0x3).\n", "11 x1 60000, unnamed 0"},
+    {"TimingOutBeforeFailed", "sd 0:0:0:0: [sda] tag#3 timing out command, waited 180s\n" + failed_3 + "sd 0:0:0:0: [sda] tag#3 CDB: Read(10) 28 00\n", "28 x1 30000, unnamed 0"},
+    {"TimingOutAlone", "sd 0:0:0:0: [sda] tag#3 timing out command, waited 180s\nsd 0:0:0:0: [sda] tag#3 Done: SUCCESS Result: hostbyte=DID_OK\n" + failed_3, "unnamed 2"},
+    // mptscsih: one sc= address is one event; a long CDB names it from its CDB[00] line.
+    {"MptscsihRepeated", mpt_abort + mpt_cdb + mpt_abort + mpt_cdb, "08 x1 -1, unnamed 0"},
+    {"MptscsihLongCdb", mpt_abort + "st 5:0:0:0: CDB: Variable length\nst 5:0:0:0: CDB[00]: 7f 00 00\nst 5:0:0:0: CDB[10]: 00 00\n", "7F x1 -1, unnamed 0"},
+    {"MptscsihAnotherAddress", mpt_abort + mpt_cdb + "mptscsih: ioc0: attempting task abort! (sc=ffff8802fc5ce0ff)\n" + mpt_cdb, "08 x2 -1, unnamed 0"},
+    // Not the kernel's: a program's tag with a PID, a journal record of another transport.
+    {"LoggerCallsItselfKernel", "Dec  9 10:00:00 host kernel[4242]: " + abort_line + "\nDec  9 10:00:00 host kernel[4242]: " + cdb_line, "unnamed 0"},
+    {"JsonOtherTransport", "{\"MESSAGE\":\"" + abort_line + "\",\"SYSLOG_IDENTIFIER\":\"kernel\",\"_TRANSPORT\":\"syslog\"}\n{\"MESSAGE\":\"" + cdb_line + "\",\"SYSLOG_IDENTIFIER\":\"kernel\",\"_TRANSPORT\":\"stdout\"}", "unnamed 0"},
+    // Forms that once read as nothing.
+    {"ShortMonotonicNoHostname", "[ 1234.567890] kernel: " + abort_line + "\n[ 1234.567891] kernel: " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"DmesgIsoComma", "2026-12-10T03:50:53,123456+00:00 " + abort_line + "\n2026-12-10T03:50:53,123500+00:00 " + cdb_line, "8C x1 60000, unnamed 0"},
+    {"ByteOrderMark", "\xEF\xBB\xBF" + pair, "8C x1 60000, unnamed 0"},
+    {"JsonSpacesAnyOrder", "{ \"_TRANSPORT\" : \"kernel\", \"MESSAGE\" : " + byteArray(abort_line) + " }\n  { \"__REALTIME_TIMESTAMP\" : \"1\" , \"MESSAGE\" : \"" + cdb_line + "\" }\n", "8C x1 60000, unnamed 0"},
+    // Item by item of what a careless change would break.
+    {"LunIsIdentity", "st 1:0:1:0: attempting task abort! scmd(0x1)\nst 1:0:1:1: tag#1 CDB: Read(6) 08 00\n", "unnamed 1"},
+    {"BareCdbOnlyRightAfter", "st 1:0:1:0: attempting task abort! scmd(0x1)\nst 1:0:2:0: tag#1 Done: SUCCESS Result: hostbyte=DID_OK\nCDB: 0x11 0x1\n", "unnamed 1"},
+    {"CompletionBetween", timeout_error_7 + "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\nst 2:0:0:0: tag#7 Done: SUCCESS Result: hostbyte=DID_OK\n" + timeout_error_7 + "st 2:0:0:0: tag#7 CDB: Read(6) 08 00\n", "08 x2 60000, unnamed 0"},
+    {"RepeatWithoutCdb", pair + abort_line, "8C x1 60000, unnamed 0"},
+    {"EverNewDevices", everNewDevices(), "unnamed 1"},
     {"MailDamage", "> [1.0] " + abort_line + "\n> [1.0] " + cdb_line + "\nst 1:0:2:0: attempting task abort!scmd(0x3D)\nst 1:0:2:0: tag#1 CDB: Read\nattributes 8c 00\n", "unnamed 1"},
 };
 // clang-format on

@@ -8,21 +8,27 @@ namespace {
 
 constexpr std::size_t max_devices = 256;
 
+bool tagsAgree(long a, long b) {
+    return a < 0 || b < 0 || a == b;
+}
+
 }  // namespace
 
 void EventPairing::startFile(int file) {
     finish();
     devices_.clear();  // a command never pairs across files
+    host_last_ = NamedCommand{};
     file_ = file;
     line_ = 0;
 }
 
 void EventPairing::finish() {
     for (LogDevice& d : devices_) {
-        settle(d.pending);
-        d.last_open = false;
+        settleDevice(d);
+        d.last.open = false;
     }
     settle(host_abort_);
+    host_last_.open = false;
     last_event_device_ = no_device;
 }
 
@@ -35,9 +41,32 @@ void EventPairing::add(const Message& m, const MessagePlace& place) {
     if (host_abort_.active && scsi_lines_ > host_abort_scsi_line_ + 1) {
         settle(host_abort_);  // an abort without a device whose CDB line did not follow
     }
+    const std::size_t known = m.hctl.empty() ? no_device : knownDevice(m.hctl);
+    if (known != no_device && devices_[known].timing_out.active) {
+        PendingEvent& t = devices_[known].timing_out;
+        if (m.kind == MessageKind::TimedOutResult && tagsAgree(t.tag, m.tag)) {
+            t = PendingEvent{};  // the FAILED pair that follows names the same command
+        } else {
+            settle(t);
+        }
+    }
     switch (m.kind) {
         case MessageKind::Cdb:
             cdbLine(m);
+            break;
+        case MessageKind::CdbHead:
+            if (!m.hctl.empty()) {
+                device(m.hctl);
+            }
+            // The CDB's bytes follow on "CDB[00]:": the turn of what came right before goes on.
+            host_abort_scsi_line_ += host_abort_scsi_line_ + 1 == scsi_lines_ ? 1 : 0;
+            last_event_scsi_line_ += last_event_scsi_line_ + 1 == scsi_lines_ ? 1 : 0;
+            break;
+        case MessageKind::TimingOut:
+            timingOut(m, place);
+            break;
+        case MessageKind::StTimedOut:
+            stTimedOut(m, place);
             break;
         case MessageKind::Unnamed:
             countUnnamed(file_, line_, m.device, m.text, place.cursor);
@@ -52,7 +81,9 @@ void EventPairing::add(const Message& m, const MessagePlace& place) {
         case MessageKind::TimeoutError:
         case MessageKind::TimedOutResult:
         case MessageKind::Completion:
-            deviceEvent(m, place);
+            if (!m.hctl.empty()) {
+                deviceEvent(device(m.hctl), m, place);
+            }
             break;
         case MessageKind::NotScsi:
         case MessageKind::Other:
@@ -60,36 +91,49 @@ void EventPairing::add(const Message& m, const MessagePlace& place) {
     }
 }
 
-std::size_t EventPairing::device(std::string_view hctl) {
-    std::size_t oldest = 0;
+std::size_t EventPairing::knownDevice(std::string_view hctl) const {
+    const std::string_view kept = cutText(hctl, max_field);
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (devices_[i].hctl == hctl.substr(0, max_field)) {
-            devices_[i].seen = line_;
+        if (devices_[i].hctl == kept) {
             return i;
         }
-        if (devices_[i].seen < devices_[oldest].seen) {
-            oldest = i;
-        }
     }
-    if (devices_.size() < max_devices) {
+    return no_device;
+}
+
+std::size_t EventPairing::device(std::string_view hctl) {
+    std::size_t d = knownDevice(hctl);
+    if (d == no_device && devices_.size() < max_devices) {
         devices_.emplace_back();
-        oldest = devices_.size() - 1;
-    } else {
+        d = devices_.size() - 1;
+        devices_[d].hctl = keptField(hctl);
+    } else if (d == no_device) {
+        d = 0;
+        for (std::size_t i = 1; i < devices_.size(); ++i) {
+            d = devices_[i].seen < devices_[d].seen ? i : d;
+        }
         // last_event_device_ may still point here; it counts only for the very next line, and
         // this line is not that.
-        settle(devices_[oldest].pending);
-        devices_[oldest] = LogDevice{};
+        settleDevice(devices_[d]);
+        devices_[d] = LogDevice{};
+        devices_[d].hctl = keptField(hctl);
     }
-    devices_[oldest].hctl = keptField(hctl);
-    devices_[oldest].seen = line_;
-    return oldest;
+    devices_[d].seen = line_;
+    return d;
 }
 
 void EventPairing::settle(PendingEvent& p) {
-    if (p.active && !p.repeat) {
+    if (p.active && !p.same_address) {
         countUnnamed(p.file, p.line, p.device, p.text, p.cursor);
     }
     p = PendingEvent{};
+}
+
+void EventPairing::settleDevice(LogDevice& dev) {
+    for (PendingEvent& p : dev.pending) {
+        settle(p);
+    }
+    settle(dev.timing_out);
 }
 
 void EventPairing::countUnnamed(int file, uint64_t line, std::string_view device,
@@ -97,11 +141,11 @@ void EventPairing::countUnnamed(int file, uint64_t line, std::string_view device
     addUnnamed(findings_, {file, line, keptField(device), excerpt(text), std::string(cursor)});
 }
 
-void EventPairing::countNamed(const PendingEvent& p, unsigned char opcode) {
+void EventPairing::countNamed(const PendingEvent& p, int opcode) {
     LogEvent e;
     e.file = p.file;
     e.line = p.line;
-    e.opcode = opcode;
+    e.opcode = static_cast<unsigned char>(opcode);
     e.device = p.device;
     e.timestamp = p.timestamp;
     e.cursor = p.cursor;
@@ -110,94 +154,162 @@ void EventPairing::countNamed(const PendingEvent& p, unsigned char opcode) {
     addEvent(findings_, std::move(e));
 }
 
-void EventPairing::hostAbort(const Message& m, const MessagePlace& place) {
-    settle(host_abort_);
-    PendingEvent& p = host_abort_;
-    p.active = true;
-    p.file = file_;
-    p.line = line_;
-    p.device = "mptscsih " + keptField(m.device);
-    p.timestamp = keptField(place.timestamp);
-    p.text = excerpt(m.text);
-    p.address = std::string(m.address);
-    p.cursor = std::string(place.cursor);
-    host_abort_scsi_line_ = scsi_lines_;
-}
-
-// A timed-out command on a device, waiting for its CDB line; or a completion, which ends the
-// wait.
-void EventPairing::deviceEvent(const Message& m, const MessagePlace& place) {
-    if (m.hctl.empty()) {
-        return;
-    }
-    const std::size_t d = device(m.hctl);
-    LogDevice& dev = devices_[d];
-    if (m.kind == MessageKind::Completion) {
-        settle(dev.pending);  // the CDB line that follows is this completion's
-        dev.last_open = false;
-        return;
-    }
-    if (dev.pending.active && !m.address.empty() && dev.pending.address == m.address) {
-        return;  // the same abort again before its CDB line
-    }
-    settle(dev.pending);
-    PendingEvent& p = dev.pending;
+void EventPairing::startPending(PendingEvent& p, const Message& m, const MessagePlace& place) {
+    p = PendingEvent{};
     p.active = true;
     p.file = file_;
     p.line = line_;
     p.tag = m.tag;
     p.device = keptField(m.device);
     p.timestamp = keptField(place.timestamp);
+    p.time = stampTime(p.timestamp);
     p.text = excerpt(m.text);
-    p.address = std::string(m.address);
+    p.address = keptField(m.address);
     p.cursor = std::string(place.cursor);
-    const bool same_tag = m.tag < 0 || dev.last_tag < 0 || m.tag == dev.last_tag;
-    if (!m.address.empty() && m.address == dev.last_address) {
-        p.repeat = true;  // retried or escalated: one timeout
-    } else if (dev.last_open && (m.address.empty() || dev.last_address.empty()) && same_tag) {
-        p.maybe_repeat = true;
-    }
     p.timeout_ms = m.timeout_ms;
     p.cmd_age_ms = m.cmd_age_ms;
+}
+
+void EventPairing::timingOut(const Message& m, const MessagePlace& place) {
+    if (m.hctl.empty()) {
+        countUnnamed(file_, line_, m.device, m.text, place.cursor);
+        return;
+    }
+    startPending(devices_[device(m.hctl)].timing_out, m, place);
+}
+
+// st's error line ends the command just named on its device: counted once, as that event.
+void EventPairing::stTimedOut(const Message& m, const MessagePlace& place) {
+    const std::size_t d = m.hctl.empty() ? no_device : knownDevice(m.hctl);
+    if (d != no_device) {
+        NamedCommand& last = devices_[d].last;
+        if (last.open && !apartMoreThan(last.time, stampTime(cutText(place.timestamp, max_field)),
+                                        error_handler_run_ms)) {
+            last.open = false;
+            return;
+        }
+    }
+    countUnnamed(file_, line_, m.device, m.text, place.cursor);
+}
+
+void EventPairing::hostAbort(const Message& m, const MessagePlace& place) {
+    if (host_abort_.active && !m.address.empty() && host_abort_.address == m.address) {
+        return;  // the same abort again before its CDB line
+    }
+    settle(host_abort_);
+    startPending(host_abort_, m, place);
+    host_abort_.device = "mptscsih " + host_abort_.device;
+    host_abort_.follows_last = host_last_.open;
+    host_abort_.same_address =
+        host_last_.open && !m.address.empty() && host_last_.address == host_abort_.address;
+    host_last_.open = false;
+    host_abort_scsi_line_ = scsi_lines_;
+}
+
+// A timed-out command on a device, waiting for its CDB line; or a completion, which ends the
+// wait of its tag's.
+void EventPairing::deviceEvent(std::size_t d, const Message& m, const MessagePlace& place) {
+    LogDevice& dev = devices_[d];
+    if (m.kind == MessageKind::Completion) {
+        for (PendingEvent& p : dev.pending) {
+            if (p.active && (m.tag < 0 || p.tag < 0 || p.tag == m.tag)) {
+                settle(p);  // the CDB line that follows is this completion's
+            }
+        }
+        dev.last.open = false;
+        return;
+    }
+    PendingEvent* slot = nullptr;
+    for (PendingEvent& p : dev.pending) {
+        if (p.active && !m.address.empty() && p.address == cutText(m.address, max_field)) {
+            return;  // the same abort again before its CDB line
+        }
+        if (p.active && p.tag == m.tag) {
+            slot = &p;
+        }
+    }
+    for (PendingEvent& p : dev.pending) {
+        slot = slot != nullptr ? slot : (p.active ? nullptr : &p);
+    }
+    if (slot == nullptr) {
+        slot = &dev.pending[0];
+        for (PendingEvent& p : dev.pending) {
+            slot = p.line < slot->line ? &p : slot;
+        }
+    }
+    settle(*slot);
+    startPending(*slot, m, place);
+    slot->follows_last = dev.last.open;
+    slot->same_address =
+        dev.last.open && !slot->address.empty() && slot->address == dev.last.address;
+    dev.last.open = false;
     last_event_device_ = d;
     last_event_scsi_line_ = scsi_lines_;
+}
+
+// The pending event a CDB line of `tag` names: the one of that tag, else one without a tag; the
+// latest where the line has no tag.
+EventPairing::PendingEvent* EventPairing::pendingFor(LogDevice& dev, long tag) {
+    PendingEvent* found = nullptr;
+    for (PendingEvent& p : dev.pending) {
+        if (p.active && tag >= 0 && p.tag == tag) {
+            return &p;
+        }
+        if (p.active && (tag < 0 || p.tag < 0) && (found == nullptr || p.line >= found->line)) {
+            found = &p;
+        }
+    }
+    return found;
 }
 
 void EventPairing::cdbLine(const Message& m) {
     LogDevice* dev = m.hctl.empty() ? nullptr : &devices_[device(m.hctl)];
     if (m.opcode < 0) {
-        return;  // "CDB: <name>" of a long CDB, its continuation lines, or damaged text
+        return;  // the rest of a long CDB, or damaged text
     }
-    PendingEvent* p = nullptr;
-    // Tags are reused: the pending event takes the next CDB line with its tag, no earlier.
-    if (dev != nullptr && dev->pending.active &&
-        (dev->pending.tag < 0 || m.tag < 0 || dev->pending.tag == m.tag)) {
-        p = &dev->pending;
-    } else if (dev == nullptr && last_event_device_ != no_device &&
-               last_event_scsi_line_ + 1 == scsi_lines_ &&
-               devices_[last_event_device_].pending.active) {
+    PendingEvent* p = dev != nullptr ? pendingFor(*dev, m.tag) : nullptr;
+    NamedCommand* last = p != nullptr ? &dev->last : nullptr;
+    if (p == nullptr && dev == nullptr && last_event_device_ != no_device &&
+        last_event_scsi_line_ + 1 == scsi_lines_) {
         dev = &devices_[last_event_device_];  // "CDB: 0x11 ..." right after its device's abort
-        p = &dev->pending;
-    } else if (host_abort_.active && host_abort_scsi_line_ + 1 == scsi_lines_) {
+        p = pendingFor(*dev, -1);
+        last = &dev->last;
+    }
+    if (p == nullptr && host_abort_.active && host_abort_scsi_line_ + 1 == scsi_lines_) {
         p = &host_abort_;
+        last = &host_last_;
         if (!m.device.empty()) {
-            p->device = std::string(m.device);
+            p->device = keptField(m.device);
         }
-    } else {
-        return;  // a completion's CDB line
     }
-    const bool repeat =
-        p->repeat || (p->maybe_repeat && dev != nullptr && dev->last_opcode == m.opcode);
+    if (p == nullptr) {
+        if (dev != nullptr) {
+            dev->last.open = false;  // another command's CDB line: a completion's
+        }
+        return;
+    }
+    name(*p, *last, p->tag >= 0 ? p->tag : m.tag, m.opcode);
+}
+
+// A new event, or a further line of the command last named: the same address, or, without one,
+// the same tag within one run of the error handler; and the same code either way.
+void EventPairing::name(PendingEvent& p, NamedCommand& last, long tag, int opcode) {
+    bool repeat = false;
+    if (p.follows_last && opcode == last.opcode) {
+        repeat = p.same_address ||
+                 ((p.address.empty() || last.address.empty()) && tagsAgree(tag, last.tag) &&
+                  !apartMoreThan(p.time, last.time, error_handler_run_ms));
+    }
     if (!repeat) {
-        countNamed(*p, static_cast<unsigned char>(m.opcode));
+        countNamed(p, opcode);
+        last = NamedCommand{};
+        last.opcode = opcode;
     }
-    if (dev != nullptr) {
-        dev->last_address = p->address;
-        dev->last_open = true;
-        dev->last_opcode = m.opcode;
-        dev->last_tag = p->tag;
-    }
-    *p = PendingEvent{};
+    last.address = last.address.empty() ? p.address : last.address;
+    last.tag = last.tag < 0 ? tag : last.tag;
+    last.time = p.time.form != StampTime::None ? p.time : last.time;
+    last.open = true;
+    p = PendingEvent{};
 }
 
 }  // namespace scsi_timeouts_tool

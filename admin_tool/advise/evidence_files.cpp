@@ -92,7 +92,8 @@ bool readReports(const std::vector<Input>& reports, Evidence& ev, std::ostream& 
             return false;
         }
         for (const std::string& w : report.warnings) {
-            ev.warnings.push_back(name + ": " + w);
+            ev.warnings.push_back(name);
+            ev.warnings.back() += ": " + w;
         }
         ev.drive_files.push_back(in.file);
         ev.drives.push_back(std::move(report));

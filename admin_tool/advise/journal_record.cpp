@@ -8,13 +8,31 @@
 
 namespace scsi_timeouts_tool {
 
+namespace {
+
+// Whether MESSAGE holds an array, with white space as a writer puts it: "MESSAGE" : [.
+bool byteValues(std::string_view line) {
+    const std::size_t at = find(line, "\"MESSAGE\"");
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    std::size_t i = at + 9;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == ':')) {
+        ++i;
+    }
+    return i < line.size() && line[i] == '[';
+}
+
+}  // namespace
+
 bool journalMessage(std::string_view line, std::string& message, std::string& stamp) {
-    // Only lines that may matter are parsed.
+    // Only lines that may matter are parsed: a MESSAGE of byte values hides its words.
     static const std::string_view keys[] = {
-        "\"MESSAGE\":[", "CDB",     "abort",      "ABORT",  "Abort",
-        "TIMEOUT_ERROR", "Result:", "timing out", "Error ", "suppressed"};
+        "CDB",     "abort",      "ABORT",  "Abort",     "TIMEOUT_ERROR",
+        "Result:", "timing out", "Error ", "suppressed"};
     if (std::none_of(std::begin(keys), std::end(keys),
-                     [&](std::string_view k) { return contains(line, k); })) {
+                     [&](std::string_view k) { return contains(line, k); }) &&
+        !byteValues(line)) {
         return false;
     }
     const auto j = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);

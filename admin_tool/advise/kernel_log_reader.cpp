@@ -8,6 +8,7 @@
 
 #include "journal_record.h"
 #include "line_framing.h"
+#include "log_text.h"
 #include "message_kind.h"
 
 namespace scsi_timeouts_tool {
@@ -31,7 +32,11 @@ void KernelLogReader::line(std::string_view text) {
     if (!text.empty() && text.back() == '\r') {
         text.remove_suffix(1);
     }
-    if (!text.empty() && text[0] == '{') {
+    if (line_ == 1 && startsWith(text, "\xEF\xBB\xBF")) {
+        text.remove_prefix(3);  // a byte-order mark, as some editors save a file
+    }
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first != std::string_view::npos && text[first] == '{') {
         if (journalMessage(text, record_message_, record_stamp_)) {
             message(record_message_, {line_, record_stamp_});
         }

@@ -92,13 +92,6 @@ std::size_t bracketStamp(string_view t) {
     return close + 1;
 }
 
-// The program a tag names: "kernel:" is kernel, "ltfs[1234]:" is ltfs.
-string_view program(string_view tag) {
-    tag.remove_suffix(1);
-    const std::size_t open = tag.find('[');
-    return open == string_view::npos ? tag : tag.substr(0, open);
-}
-
 void skipSpace(string_view& t) {
     if (!t.empty() && t[0] == ' ') {
         t.remove_prefix(1);
@@ -120,8 +113,8 @@ Origin afterStamp(string_view& t) {
     if (startsWith(t, "last message repeated ")) {
         return Origin::SyslogRepeatNotice;
     }
-    if (tag.empty() || tag.back() != ':' || program(tag) != "kernel") {
-        return Origin::NotKernel;
+    if (tag != "kernel:") {
+        return Origin::NotKernel;  // "kernel[4242]:" is logger -t kernel: the kernel has no PID
     }
     t.remove_prefix(std::min(tag.size() + 1, t.size()));
     return Origin::Kernel;
@@ -131,6 +124,10 @@ Origin afterStamp(string_view& t) {
 // program's tag there is "name[PID]:", which no kernel device prefix looks like.
 Origin afterBracketStamp(string_view& t) {
     skipSpace(t);
+    if (startsWith(t, "kernel: ")) {
+        t.remove_prefix(8);  // journalctl -o short-monotonic --no-hostname
+        return Origin::Kernel;
+    }
     const string_view host = token(t);
     const string_view tag = token(t.substr(std::min(host.size() + 1, t.size())));
     if (host.empty() || tag.size() <= 2 || tag.back() != ':') {
@@ -146,8 +143,9 @@ Origin afterBracketStamp(string_view& t) {
 
 }  // namespace
 
-FramedLine frameLine(string_view t) {
+FramedLine frameLine(string_view line) {
     FramedLine out;
+    string_view t = line;
     if (t.size() >= 3 && t[0] == '<' && isDigit(t[1]) && t[2] == '>') {
         t.remove_prefix(3);  // a console level
     }
@@ -157,6 +155,11 @@ FramedLine frameLine(string_view t) {
     if (n > 0) {
         out.stamp = t.substr(0, n);
         t.remove_prefix(n);
+        if (out.stamp.find(',') != string_view::npos && startsWith(t, " ")) {
+            out.origin = Origin::Kernel;  // dmesg --time-format=iso: the message follows
+            out.message = t.substr(1);
+            return out;
+        }
         out.origin = afterStamp(t);
         if (out.origin != Origin::Kernel) {
             return out;

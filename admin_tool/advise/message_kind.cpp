@@ -137,6 +137,12 @@ string_view commandAddress(string_view rest) {
     return {};
 }
 
+// A CDB line: its operation code, or the name that stands first when the CDB is longer than 16.
+void cdbMessage(string_view text, string_view cdb, Message& m) {
+    m.opcode = cdbOpcode(cdb);
+    m.kind = m.opcode < 0 && startsWith(text, "CDB: ") ? MessageKind::CdbHead : MessageKind::Cdb;
+}
+
 // What a line says after its device prefix.
 MessageKind deviceKind(string_view rest) {
     if (contains(rest, "attempting task abort") || contains(rest, "uas_eh_abort_handler") ||
@@ -158,10 +164,10 @@ MessageKind deviceKind(string_view rest) {
         return MessageKind::Completion;
     }
     if (contains(rest, "timing out command")) {
-        return MessageKind::Unnamed;
+        return MessageKind::TimingOut;
     }
     if (startsWith(rest, "Error ")) {
-        return stErrorTimedOut(rest) ? MessageKind::Unnamed : MessageKind::Other;
+        return stErrorTimedOut(rest) ? MessageKind::StTimedOut : MessageKind::Other;
     }
     return MessageKind::Other;
 }
@@ -182,13 +188,13 @@ Message hostDriverMessage(string_view msg) {
         m.device = ioc.substr(0, ioc.size() - 1);
         m.address = commandAddress(msg);
     } else if (startsWith(msg, "qla2xxx [") && contains(msg, "Abort command issued")) {
-        const std::size_t colon = find(msg, ": Abort");
+        // "qla2xxx [0000:49:00.0]-801c:4: Abort ...": the adapter and host, then the message.
+        const string_view adapter = token(msg.substr(8));
         m.kind = MessageKind::Unnamed;
-        m.device = msg.substr(0, colon);
-        m.text = msg.substr(colon + 2);
+        m.device = msg.substr(0, 8 + adapter.size() - (adapter.back() == ':' ? 1 : 0));
+        m.text = msg.substr(std::min(msg.size(), 8 + adapter.size() + 1));
     } else if (cdbText(msg, cdb)) {
-        m.kind = MessageKind::Cdb;
-        m.opcode = cdbOpcode(cdb);
+        cdbMessage(msg, cdb, m);
     } else if (contains(msg, " suppressed")) {
         m.kind = MessageKind::RateLimited;
     }
@@ -229,8 +235,7 @@ Message classifyMessage(string_view message) {
     }
     string_view cdb;
     if (cdbText(m.text, cdb)) {
-        m.kind = MessageKind::Cdb;
-        m.opcode = cdbOpcode(cdb);
+        cdbMessage(m.text, cdb, m);
         return m;
     }
     m.kind = deviceKind(m.text);

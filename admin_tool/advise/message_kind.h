@@ -14,10 +14,12 @@ enum class MessageKind {
     TimeoutError,    // "Done: TIMEOUT_ERROR Result: ... cmd_age=Ns"
     TimedOutResult,  // "FAILED Result: hostbyte=DID_TIME_OUT"
     Completion,      // any other "Result:": a command that ended
-    Unnamed,         // a timeout that no CDB line follows: "timing out command", st's "Error",
-                     // qla2xxx's "Abort command issued"
+    TimingOut,       // "timing out command, waited Ns": a budget spent, no CDB line follows
+    StTimedOut,      // st's "Error 30000 (...)" with the host byte DID_TIME_OUT
+    Unnamed,         // qla2xxx's "Abort command issued": no CDB line follows
     HostAbort,       // mptscsih's abort, without H:C:T:L
     Cdb,             // "CDB: ..." or "CDB[00]: ...", with or without a device prefix
+    CdbHead,         // "CDB: <name>" without bytes: a CDB longer than 16, "CDB[00]:" follows
     RateLimited,     // "N callbacks suppressed"
 };
 
