@@ -27,8 +27,7 @@ struct DriveReport {
     std::size_t offset = 0;  // where it is malformed
     std::string reason;
     std::vector<std::string> warnings;  // cut short, bytes after the length
-    int descriptors = 0;
-    std::array<DriveAsk, 256> asks{};  // per code: the largest over its service actions
+    std::array<DriveAsk, 256> asks{};   // per code: the largest over its service actions
 };
 
 // `size` may exceed drive_report_max by a byte: a reader stops there.

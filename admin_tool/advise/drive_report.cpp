@@ -59,7 +59,7 @@ DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
     const bool cut_short = end > size;  // the sender's allocation length was too small
     const std::size_t present = cut_short ? size : end;
     std::size_t at = header_size;
-    for (; at < present; ++report.descriptors) {
+    while (at < present) {
         const unsigned char* d = data + at;
         const bool has_timeouts = at + 5 < present && (d[5] & ctdp) != 0;
         const std::size_t whole =
