@@ -38,6 +38,11 @@ rows=(
     "reset -- def|=DEFAULT"
     "--v|=--version"
     "advise --drive-report $work/reports/d|=$work/reports/drive.bin"
+    "advise --th|=--this-host"
+    "advise --device $work/reports/d|=$work/reports/drive.bin"
+    "advise --since -7d --dev|=--device,--devices"
+    "advise --j|=--journal,--journal=,--json"
+    "advise --journal = $work/reports/k|=$work/reports/kern.log"
 )
 failed=0
 for row in "${rows[@]}"; do

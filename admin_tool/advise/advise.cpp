@@ -15,12 +15,24 @@
 namespace scsi_timeouts_tool {
 
 const char advise_help[] =
-    "Usage: scsi-timeouts advise [--json] [--drive-report FILE]... [--kernel-log FILE]...\n"
+    "Usage: scsi-timeouts advise [--json] [--this-host] [--devices] [--device /dev/sgN]...\n"
+    "                            [--journal[=PATH]]... [--since TIME] [--boot [N]]\n"
+    "                            [--drive-report FILE]... [--kernel-log FILE]...\n"
     "                            [--apply [--dry-run]]\n"
-    "Reads a drive's own command timeouts and the kernel log, and proposes for each\n"
+    "Reads the drives' own command timeouts and the kernel's messages, and proposes for each\n"
     "operation code with evidence the value to set, as a command to paste:\n"
     "  scsi-timeouts set CDB_8C 11m\n"
-    "Capture the evidence with\n"
+    "On the host itself, --this-host (= --devices --journal --boot 0) asks every tape drive\n"
+    "and medium changer and reads this boot's kernel messages from the journal:\n"
+    "  --device /dev/sgN  ask that SCSI generic node (not /dev/stN or /dev/nstN) for REPORT\n"
+    "                     SUPPORTED OPERATION CODES with its timeouts (60 s per request)\n"
+    "  --devices          ask every tape drive and changer in /sys/class/scsi_generic\n"
+    "  --journal[=PATH]   the kernel's messages (_TRANSPORT=kernel) of this host's journal, or\n"
+    "                     of a journal file or folder copied from another host\n"
+    "  --since TIME       from TIME on: 'YYYY-MM-DD HH:MM:SS' (local time), '-7d', 'today'\n"
+    "  --boot [N]         of one boot: 0 the current (or a copy's last), -1 the one before\n"
+    "The devices need read-write access to /dev/sgN (usually group tape, or root); the\n"
+    "journal needs group systemd-journal or adm, or root. Or capture the evidence with\n"
     "  sg_opcodes --rctd --raw /dev/sgN > FILE      (sg3-utils; --drive-report FILE)\n"
     "  journalctl -k > FILE, or dmesg > FILE        (--kernel-log FILE)\n"
     "FILE may be '-' for standard input, once. A drive asks for its recommended timeout, or\n"
@@ -28,10 +40,12 @@ const char advise_help[] =
     "rounded up to a minute. The proposal is the larger, at most 86400, and never shorter\n"
     "than the timeout in force. Timeouts the log does not name come apart, with the logging\n"
     "that names the next one. --json prints {\"proposals\", \"enough\", \"unnamed\",\n"
-    "\"warnings\", \"counts\"}. --apply runs each proposal through set (write, read back),\n"
-    "stopping at the first that does not read back; with --dry-run it writes nothing.\n"
+    "\"devices\", \"warnings\", \"counts\"}. --apply runs each proposal through set (write,\n"
+    "read back), stopping at the first that does not read back; with --dry-run it writes\n"
+    "nothing.\n"
     "Exit status: 0 nothing to propose; 1 proposals made (--apply: and all applied);\n"
-    "2 usage error, unreadable or malformed input, a failing store, or a failed apply.\n";
+    "2 usage error, unreadable or malformed input, a journal that cannot be read, a host\n"
+    "with neither journal nor tape device, a failing store, or a failed apply.\n";
 
 int runAdvise(const Arguments& args, Streams io) {
     if (args.operands.size() > 1) {
