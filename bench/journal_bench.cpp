@@ -3,6 +3,7 @@
 // `journalctl -k -D DIR -o cat | grep -c -F 'CDB:'` on the same folder in the same run; with
 // advise's peak resident set, its peak anonymous memory, and journalctl's own peak.
 //   journal_bench TOOL [SIZE_MB] [SCRATCH_DIR]     (default 200 MB, in $TMPDIR or /tmp)
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,7 +22,9 @@
 namespace {
 
 constexpr long long mb = 1000 * 1000;
-constexpr long long export_per_file = 90LL << 20;  // about 110 MiB of journal: under 128 MiB
+// What one systemd-journal-remote is given; it archives its file at its own limit (about 56 MiB)
+// and goes on in a new one, so no file comes near 128 MiB.
+constexpr long long export_per_file = 90LL << 20;
 
 std::string remoteProgram() {
     for (const char* p :
@@ -87,17 +90,35 @@ int entry(char* out, std::size_t size, long long i, unsigned r) {
     return n;
 }
 
-// Journal files of about `bytes` in all, each made by one systemd-journal-remote.
+// The journal files in `dir`, and their size in all.
+std::vector<std::string> journalFiles(const std::string& dir, long long& total) {
+    std::vector<std::string> files;
+    total = 0;
+    DIR* d = ::opendir(dir.c_str());
+    while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
+        const std::string name = e->d_name;
+        if (name.size() > 8 && name.compare(name.size() - 8, 8, ".journal") == 0) {
+            files.push_back(dir + "/" + name);
+            total += fileSize(files.back());
+        }
+    }
+    if (d != nullptr) {
+        ::closedir(d);
+    }
+    return files;
+}
+
+// Journal files of about `bytes` in all.
 std::vector<std::string> writeJournals(const std::string& dir, long long bytes,
                                        long long& entries) {
     const std::string remote = remoteProgram();
-    std::vector<std::string> files;
     long long total = 0;
+    int parts = 0;
     unsigned seed = 12345;
     char text[1024];
     entries = 0;
     while (total < bytes) {
-        const std::string file = dir + "/part-" + std::to_string(files.size()) + ".journal";
+        const std::string file = dir + "/part-" + std::to_string(parts++) + ".journal";
         const std::string command = remote + " --output=" + file + " - 2>/dev/null";
         std::FILE* pipe = ::popen(command.c_str(), "w");
         if (pipe == nullptr) {
@@ -116,10 +137,9 @@ std::vector<std::string> writeJournals(const std::string& dir, long long bytes,
             std::fprintf(stderr, "journal_bench: %s wrote nothing\n", command.c_str());
             std::exit(2);
         }
-        total += fileSize(file);
-        files.push_back(file);
+        journalFiles(dir, total);
     }
-    return files;
+    return journalFiles(dir, total);
 }
 
 struct Run {

@@ -348,6 +348,20 @@ TEST(Device, AnswersAreReadAsTheirReports) {
     }
 }
 
+// A list longer than the first allocation length: asked again for all of it.
+TEST(Device, LongListsAreAskedForInFull) {
+    const Bytes full = answer(std::vector<std::string>(3300, command("01", 0, 600)));
+    Replay device;
+    using K = tool::ScsiResult::Kind;
+    device.replies[0x12] = {{K::Good, inquiry(8, "STK", "SL8500", "0100"), {}}};
+    device.replies[0xA3] = {{K::Good, full, {}}, {K::Good, full, {}}};
+    const tool::DeviceAnswer a = tool::askDevice("/dev/sg2", device, scratchSysfs());
+    EXPECT_EQ(a.reason, "");
+    EXPECT_EQ(a.report, full);
+    ASSERT_EQ(device.sent.size(), 3U);
+    EXPECT_EQ(device.sent[2], hex("a3 0c 80 00 00 00 00 01 01 d4 00 00"));  // 66004 bytes
+}
+
 TEST(Device, TapeNodesAreNeverOpened) {
     const std::string sys = scratchSysfs();
     const struct {
@@ -479,7 +493,7 @@ class Journal : public ::testing::Test {
     static std::string read(const tool::JournalRequest& request) {
         std::string out;
         const tool::JournalResult r = tool::readJournal(request, [&](const tool::JournalEntry& e) {
-            EXPECT_NE(e.cursor.find(";i="), std::string::npos);
+            EXPECT_NE(tool::cursorOf(e).find(";i="), std::string::npos);
             out += std::string(e.message) + "@" + std::to_string(e.realtime_usec / s - t0) + " ";
         });
         if (r.outcome != tool::JournalOutcome::Read) {

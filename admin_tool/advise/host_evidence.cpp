@@ -6,6 +6,7 @@
 
 #include "journal_time.h"
 #include "live_host.h"
+#include "message_kind.h"
 #include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
@@ -27,6 +28,7 @@ bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& 
     const std::size_t first_journal = ev.log_files.size();
     std::size_t current = SIZE_MAX;
     std::string stamp;
+    std::string cursor;
     HostEvidence host;
     std::string error;
     const bool ok = readHost(
@@ -36,8 +38,23 @@ bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& 
                 current = journal;
                 reader.startFile(static_cast<int>(first_journal + journal));
             }
+            // Where the message is and when, for the messages whose place may be kept: a
+            // cursor costs an allocation, and most messages are not of a timeout.
+            switch (classifyMessage(e.message).kind) {
+                case MessageKind::NotScsi:
+                case MessageKind::Other:
+                case MessageKind::Cdb:
+                case MessageKind::CdbHead:
+                case MessageKind::Completion:
+                case MessageKind::RateLimited:
+                    reader.message(e.message, {e.position, {}, {}});
+                    return;
+                default:
+                    break;
+            }
             stamp = localTimestamp(e.realtime_usec);
-            reader.message(e.message, {e.position, stamp, e.cursor});
+            cursor = cursorOf(e);
+            reader.message(e.message, {e.position, stamp, cursor});
         },
         host, error);
     if (!ok) {

@@ -26,8 +26,12 @@ struct JournalEntry {
     std::string_view message;  // the MESSAGE field's bytes, binary or not
     uint64_t position = 0;     // 1-based, among the entries read
     uint64_t realtime_usec = 0;
-    std::string_view cursor;  // sd-journal's cursor, to find the entry again
+    void* journal = nullptr;  // where it is read, for its cursor
 };
+
+// sd-journal's cursor of the entry, to find it again: made only when asked for (it costs an
+// allocation and some formatting per entry). Valid during the call only.
+std::string cursorOf(const JournalEntry& entry);
 
 enum class JournalOutcome : unsigned char {
     Read,          // every matching entry was handed on (there may be none)

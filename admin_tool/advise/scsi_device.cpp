@@ -3,9 +3,6 @@
 // the others.
 #include "scsi_device.h"
 
-#include <grp.h>
-#include <sys/sysmacros.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,17 +15,9 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
-constexpr unsigned sg_major = 21;
-constexpr unsigned st_major = 9;
 constexpr std::size_t inquiry_size = 96;
 constexpr std::size_t first_report_size = 0xFFFC;  // most drives' whole list, as sg_opcodes asks
 constexpr int unit_attention = 6;
-
-const char* const sense_keys[16] = {
-    "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
-    "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
-    "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
-    "sense key 0x0C", "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
 
 std::string baseName(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
@@ -54,12 +43,6 @@ std::string field(const unsigned char* data, std::size_t size) {
     out.erase(out.find_last_not_of(' ') + 1);
     out.erase(0, std::min(out.size(), out.find_first_not_of(' ')));
     return out;
-}
-
-std::string hex2(int v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", v & 0xFF);
-    return text;
 }
 
 // One request, again after a unit attention (a reset or a changed medium reported once).
@@ -103,7 +86,7 @@ std::string failure(const char* command, const ScsiResult& r) {
             return out + " failed: " + sense;
         }
         case ScsiResult::Kind::OtherStatus:
-            return out + " failed: SCSI status " + hex2(r.status) +
+            return out + " failed: SCSI status " + scsiByte(r.status) +
                    (r.status == 0x08   ? " (BUSY)"
                     : r.status == 0x18 ? " (RESERVATION CONFLICT)"
                                        : "");
@@ -202,71 +185,6 @@ void supportedOpcodes(ScsiTransport& t, DeviceAnswer& a) {
 }
 
 }  // namespace
-
-std::string senseText(const std::vector<unsigned char>& sense, int& key, int& asc) {
-    key = -1;
-    asc = 0;
-    int ascq = 0;
-    const int code = sense.empty() ? 0 : sense[0] & 0x7F;
-    if ((code == 0x70 || code == 0x71) && sense.size() >= 3) {
-        key = sense[2] & 0x0F;
-        asc = sense.size() > 12 ? sense[12] : 0;
-        ascq = sense.size() > 13 ? sense[13] : 0;
-    } else if ((code == 0x72 || code == 0x73) && sense.size() >= 4) {
-        key = sense[1] & 0x0F;
-        asc = sense[2];
-        ascq = sense[3];
-    } else {
-        return "CHECK CONDITION without sense data that can be read";
-    }
-    std::string out = sense_keys[key];
-    if (key == 5 && asc == 0x20 && ascq == 0) {
-        out += ", invalid command operation code";
-    } else if (key == 5 && asc == 0x24 && ascq == 0) {
-        out += ", invalid field in CDB";
-    } else if (key == 2 && asc == 0x04) {
-        out += ", logical unit not ready";
-    } else if (key == 2 && asc == 0x3A) {
-        out += ", medium not present";
-    }
-    return out + " (ASC/ASCQ " + hex2(asc) + "/" + hex2(ascq) + ")";
-}
-
-std::string nodeProblem(const struct stat& st) {
-    if (S_ISCHR(st.st_mode) && major(st.st_rdev) == sg_major) {
-        return "";
-    }
-    if (S_ISCHR(st.st_mode) && major(st.st_rdev) == st_major) {
-        return "a tape node, not a SCSI generic node (/dev/sgN)";
-    }
-    const char* what = S_ISREG(st.st_mode)   ? "a regular file"
-                       : S_ISDIR(st.st_mode) ? "a folder"
-                       : S_ISBLK(st.st_mode) ? "a block device"
-                       : S_ISCHR(st.st_mode) ? "another character device"
-                                             : "not a device";
-    return std::string("not a SCSI generic node (/dev/sgN): ") + what;
-}
-
-std::string openProblem(int error, const struct stat& st) {
-    if (error == EACCES || error == EPERM) {
-        const group* g = ::getgrgid(st.st_gid);
-        const std::string name = g != nullptr ? g->gr_name : std::to_string(st.st_gid);
-        return "permission denied: it belongs to group " + name + " (mode " +
-               std::to_string((st.st_mode >> 6) & 7) + std::to_string((st.st_mode >> 3) & 7) +
-               std::to_string(st.st_mode & 7) + "): add the user to group " + name +
-               ", or run as root";
-    }
-    if (error == EBUSY) {
-        return "busy: another program holds it exclusively; try again when it is done";
-    }
-    if (error == ENXIO || error == ENODEV) {
-        return "no device behind it (removed, or its driver is gone)";
-    }
-    if (error == ENOENT) {
-        return "no such device node";
-    }
-    return std::string("cannot open it: ") + std::strerror(error);
-}
 
 DeviceAnswer askDevice(const std::string& path, ScsiTransport& transport, const std::string& sys) {
     DeviceAnswer a;

@@ -61,6 +61,9 @@ struct DeviceAnswer {
 // tape node given by mistake, the sg node to give instead.
 DeviceAnswer askDevice(const std::string& path, ScsiTransport& transport, const std::string& sys);
 
+// "0x08": a status byte or sense code as the standard prints it.
+std::string scsiByte(int v);
+
 // Sense data in words: "ILLEGAL REQUEST, invalid command operation code (ASC/ASCQ 0x20/0x00)".
 // `key` is set to the sense key, -1 when the data cannot be read.
 std::string senseText(const std::vector<unsigned char>& sense, int& key, int& asc);
