@@ -359,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(Advise, KernelLogRows, ::testing::ValuesIn(log_rows),
 
 // A crafted line of any length keeps an event of bounded size: memory stays bounded too.
 TEST(Advise, KeptFieldsAreBounded) {
-    const std::string big(100000, '1');
+    const std::string big(8000, '1');
     const std::string dev = "st 1:0:1:" + big + ": ";
     const std::string stamp = "2026-12-09T10:00:00." + big + "+01:00 host kernel: ";
     tool::KernelLogFindings f;
@@ -369,9 +369,31 @@ TEST(Advise, KeptFieldsAreBounded) {
                  "attempting task abort!scmd(0x1), outstanding for 1 ms & timeout 60000 ms");
     scanner.line(stamp + dev + "tag#1 CDB: Read attributes 8c");
     scanner.finish();
+    // mptscsih's event takes the device of the CDB line that names it.
+    scanner.line("mptscsih: ioc0: attempting task abort! (sc=1)");
+    scanner.line(dev + "CDB: Read(6) 08 00");
+    // A message kept is cut whole characters short, never inside one.
+    std::string text = "st 9:0:0:0: timing out command, waited 19s ";
+    for (int i = 0; i < 200; ++i) {
+        text += "\xC3\xA9";
+    }
+    scanner.line(text);
+    scanner.line(std::string(20000, 'x'));  // longer than a kernel message: skipped
+    scanner.line(std::string(16384, 'x'));  // the longest read
+    scanner.finish();
     ASSERT_EQ(f.codes[0x8C].examples.size(), 1u);
     EXPECT_LE(f.codes[0x8C].examples[0].device.size(), 64u);
     EXPECT_LE(f.codes[0x8C].examples[0].timestamp.size(), 64u);
+    ASSERT_EQ(f.codes[0x08].examples.size(), 1u);
+    EXPECT_LE(f.codes[0x08].examples[0].device.size(), 64u);
+    ASSERT_EQ(f.unnamed_examples.size(), 1u);
+    const std::string& kept = f.unnamed_examples[0].text;
+    EXPECT_EQ(kept.size(), 239u);  // 31 bytes, then 104 whole characters
+    EXPECT_EQ(kept.substr(kept.size() - 2), "\xC3\xA9");
+    EXPECT_EQ(f.lines, 7u);
+    ASSERT_EQ(f.long_lines.size(), 1u);
+    EXPECT_EQ(f.long_lines[0].first, 6u);
+    EXPECT_EQ(f.long_lines[0].count, 1u);
 }
 
 // ---- The advice's arithmetic ------------------------------------------------------------------
@@ -496,12 +518,17 @@ TEST_F(AdviseCommand, FieldExample) {
     EXPECT_EQ(evidence[7]["line"], 19);
     EXPECT_EQ(evidence[7]["expired"], 900);
 
-    // A line longer than the reader's buffer is one line, and what follows it is read.
-    const std::string long_line =
-        file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
+    // A line longer than a kernel message is counted and skipped, with one warning per file,
+    // and what follows it is read: a journal record of a MiB, a line longer than any buffer.
+    const std::string record = "{\"MESSAGE\":\"" + std::string(1 << 20, 'A') + " CDB\"}\n";
+    const std::string long_lines =
+        file("long.log", "\n" + record + std::string(3 << 20, 'x') + "\n" + field_example + record);
     const auto k =
-        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
-    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 3, "events": 1, "unnamed": 0})"));
+        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_lines}).out);
+    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 6, "events": 1, "unnamed": 0})"));
+    EXPECT_EQ(k["warnings"], nlohmann::json::array({"\"" + long_lines +
+                                                    "\": 3 lines longer than any kernel message "
+                                                    "(16384 bytes) skipped, the first at line 2"}));
 }
 
 TEST_F(AdviseCommand, DriveReportAboveOneDay) {
@@ -645,13 +672,13 @@ TEST_F(AdviseCommand, TextViewAndFailures) {
     const std::string cut = file("cut.rsoc", report(cmd({0x01, 0, 5000}), 8));
     const Outcome r = runTool({"advise", "--kernel-log", path, "--drive-report", cut});
     EXPECT_EQ(r.status, 1) << r.err;
-    for (const char* expected :
-         {"scsi-timeouts set CDB_28 14m", "longest expired 200.5 s",
-          "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
-          "cut short: the command data length promises 28 bytes, 20 are present",
-          "warning: the log dropped or folded messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
-          "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
-          "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
+    for (const std::string& expected : std::vector<std::string>{
+             "scsi-timeouts set CDB_28 14m", "longest expired 200.5 s (\"" + path + "\" line 3,",
+             "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
+             "cut short: the command data length promises 28 bytes, 20 are present",
+             "warning: the log dropped or folded messages", "unnamed timeouts",
+             "  \"st 0:0:3:0\"  \"", "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
+             "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }
     for (const auto& args : {std::vector<std::string>{"advise", "--kernel-log", dir_},
@@ -684,6 +711,22 @@ TEST_F(AdviseCommand, JsonIsLosslessForAnyBytes) {
     EXPECT_EQ(bytes(j["unnamed"][0]["file"]), log);
     EXPECT_EQ(j["unnamed"][0]["device"], "st 9:0:0:0");
     EXPECT_EQ(j["counts"]["unnamed"], 1);
+
+    // Warnings and notes carry file names as bytes too.
+    const std::string drive = file("drive\xE9.rsoc", report(cmd({0x93, 0, 166370})));
+    const std::string long_log = file("long\xE9.log", std::string(20000, 'x') + "\n");
+    const auto w = nlohmann::json::parse(
+        runTool({"advise", "--json", "--drive-report", drive, "--kernel-log", long_log}).out);
+    ASSERT_EQ(w["warnings"].size(), 2u);
+    const std::string asks =
+        "\"" + drive +
+        "\" asks 166370 s for CDB_93, more than the library can hold (at most 86400 s)";
+    EXPECT_EQ(
+        bytes(w["warnings"][0]),
+        "\"" + long_log +
+            "\": 1 line longer than any kernel message (16384 bytes) skipped, the first at line 1");
+    EXPECT_EQ(bytes(w["warnings"][1]), asks);
+    EXPECT_EQ(bytes(w["proposals"][0]["notes"][0]), asks);
 }
 
 }  // namespace

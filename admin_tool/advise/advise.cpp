@@ -54,7 +54,7 @@ int runAdvise(const Arguments& args, Streams io) {
     if (!readStore(io.err, status, *registry)) {
         return status;
     }
-    std::vector<std::string> warnings = ev->warnings;
+    std::vector<Remark> warnings = ev->warnings;
     const std::vector<Advice> advice = decideAdvice(*ev, *registry, warnings);
     const bool any = std::any_of(advice.begin(), advice.end(), isProposal);
     nlohmann::ordered_json json = adviceJson(*ev, advice, warnings);
