@@ -563,11 +563,37 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
     const std::string no_time = file("mpt.log",
                                      "mptscsih: ioc0: attempting task abort! (sc=1)\n"
                                      "st 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n");
+    const std::string read_2h = file("read2h.rsoc", report(cmd({0x08, 0, 7200})));
+    const std::string read_60 = file("read60.log",
+                                     "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding "
+                                     "for 1 ms & timeout 60000 ms\nst 1:0:1:0: CDB: Read(6) 08\n");
+    const std::string read_2h_and_none =
+        file("read2hnone.log",
+             "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding for 1 ms & timeout "
+             "7200000 ms\nst 1:0:1:0: CDB: Read(6) 08\n"
+             "mptscsih: ioc0: attempting task abort! (sc=1)\nst 5:0:0:0: CDB: Read(6) 08 00\n");
+    const std::string long_age = file("longage.log",
+                                      "sd 0:0:0:0: tag#1 Done: TIMEOUT_ERROR Result: "
+                                      "hostbyte=DID_OK cmd_age=90000s\nsd 0:0:0:0: tag#1 CDB: "
+                                      "Read(10) 28 00\n");
     const struct {
         std::vector<std::string> args;
         int status;
-        std::string out;  // in the output; "" for none
+        std::string out;               // in the output; "" for none
+        const char* absent = nullptr;  // never in it
     } rows[] = {
+        // The larger wins: a logged timeout never takes the place of what a drive asks.
+        {{"advise", "--drive-report", read_2h, "--kernel-log", read_60},
+         1,
+         "proposed 7200 s: scsi-timeouts set READ 2h"},
+        // An event that printed no timeout adds the one in force; the logged 2 h stays.
+        {{"advise", "--kernel-log", read_2h_and_none},
+         1,
+         "proposed 14400 s: scsi-timeouts set READ 4h"},
+        // An age longer than the timeout in force says nothing about the sender.
+        {{"advise", "--kernel-log", long_age}, 1, "proposed 86400 s", "note:"},
+        // Nothing to propose: --apply writes nothing and reports no change.
+        {{"advise", "--drive-report", rewind_600, "--apply"}, 0, "enough", "store:"},
         {{"advise", "--drive-report", rewind_600}, 0, "in force 900 s (REWIND)  enough"},
         {{"advise", "--drive-report", rewind_1000}, 1, "scsi-timeouts set REWIND 16m40s"},
         {{"advise", "--drive-report", same_1000, "--drive-report", rewind_1000},
@@ -594,6 +620,9 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
         const Outcome r = runTool(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back() << r.err;
         EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+        if (row.absent != nullptr) {
+            EXPECT_EQ(r.out.find(row.absent), std::string::npos) << r.out;
+        }
         if (row.status == 2) {
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
