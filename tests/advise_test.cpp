@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(Advise, KernelLogRows, ::testing::ValuesIn(log_rows),
 
 // A crafted line of any length keeps an event of bounded size: memory stays bounded too.
 TEST(Advise, KeptFieldsAreBounded) {
-    const std::string big(100000, '1');
+    const std::string big(8000, '1');
     const std::string dev = "st 1:0:1:" + big + ": ";
     const std::string stamp = "2026-12-09T10:00:00." + big + "+01:00 host kernel: ";
     tool::KernelLogFindings f;
@@ -281,9 +281,31 @@ TEST(Advise, KeptFieldsAreBounded) {
                  "attempting task abort!scmd(0x1), outstanding for 1 ms & timeout 60000 ms");
     scanner.line(stamp + dev + "tag#1 CDB: Read attributes 8c");
     scanner.finish();
+    // mptscsih's event takes the device of the CDB line that names it.
+    scanner.line("mptscsih: ioc0: attempting task abort! (sc=1)");
+    scanner.line(dev + "CDB: Read(6) 08 00");
+    // A message kept is cut whole characters short, never inside one.
+    std::string text = "st 9:0:0:0: timing out command, waited 19s ";
+    for (int i = 0; i < 200; ++i) {
+        text += "\xC3\xA9";
+    }
+    scanner.line(text);
+    scanner.line(std::string(20000, 'x'));  // longer than a kernel message: skipped
+    scanner.line(std::string(16384, 'x'));  // the longest read
+    scanner.finish();
     ASSERT_EQ(f.codes[0x8C].examples.size(), 1u);
     EXPECT_LE(f.codes[0x8C].examples[0].device.size(), 64u);
     EXPECT_LE(f.codes[0x8C].examples[0].timestamp.size(), 64u);
+    ASSERT_EQ(f.codes[0x08].examples.size(), 1u);
+    EXPECT_LE(f.codes[0x08].examples[0].device.size(), 64u);
+    ASSERT_EQ(f.unnamed_examples.size(), 1u);
+    const std::string& kept = f.unnamed_examples[0].text;
+    EXPECT_EQ(kept.size(), 239u);  // 31 bytes, then 104 whole characters
+    EXPECT_EQ(kept.substr(kept.size() - 2), "\xC3\xA9");
+    EXPECT_EQ(f.lines, 7u);
+    ASSERT_EQ(f.long_lines.size(), 1u);
+    EXPECT_EQ(f.long_lines[0].first, 6u);
+    EXPECT_EQ(f.long_lines[0].count, 1u);
 }
 
 // ---- The advice's arithmetic ------------------------------------------------------------------
@@ -408,12 +430,17 @@ TEST_F(AdviseCommand, FieldExample) {
     EXPECT_EQ(evidence[7]["line"], 19);
     EXPECT_EQ(evidence[7]["expired"], 900);
 
-    // A line longer than the reader's buffer is one line, and what follows it is read.
-    const std::string long_line =
-        file("long.log", std::string(3 << 20, 'x') + "\n" + field_example);
+    // A line longer than a kernel message is counted and skipped, with one warning per file,
+    // and what follows it is read: a journal record of a MiB, a line longer than any buffer.
+    const std::string record = "{\"MESSAGE\":\"" + std::string(1 << 20, 'A') + " CDB\"}\n";
+    const std::string long_lines =
+        file("long.log", "\n" + record + std::string(3 << 20, 'x') + "\n" + field_example + record);
     const auto k =
-        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_line}).out);
-    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 3, "events": 1, "unnamed": 0})"));
+        nlohmann::json::parse(runTool({"advise", "--json", "--kernel-log", long_lines}).out);
+    EXPECT_EQ(k["counts"], nlohmann::json::parse(R"({"lines": 6, "events": 1, "unnamed": 0})"));
+    EXPECT_EQ(k["warnings"], nlohmann::json::array({"\"" + long_lines +
+                                                    "\": 3 lines longer than any kernel message "
+                                                    "(16384 bytes) skipped, the first at line 2"}));
 }
 
 TEST_F(AdviseCommand, DriveReportAboveOneDay) {
@@ -448,11 +475,37 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
     const std::string no_time = file("mpt.log",
                                      "mptscsih: ioc0: attempting task abort! (sc=1)\n"
                                      "st 5:0:0:0: [sg6] CDB: Read(6): 08 01 00 00 01 00\n");
+    const std::string read_2h = file("read2h.rsoc", report(cmd({0x08, 0, 7200})));
+    const std::string read_60 = file("read60.log",
+                                     "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding "
+                                     "for 1 ms & timeout 60000 ms\nst 1:0:1:0: CDB: Read(6) 08\n");
+    const std::string read_2h_and_none =
+        file("read2hnone.log",
+             "st 1:0:1:0: attempting task abort!scmd(0x1), outstanding for 1 ms & timeout "
+             "7200000 ms\nst 1:0:1:0: CDB: Read(6) 08\n"
+             "mptscsih: ioc0: attempting task abort! (sc=1)\nst 5:0:0:0: CDB: Read(6) 08 00\n");
+    const std::string long_age = file("longage.log",
+                                      "sd 0:0:0:0: tag#1 Done: TIMEOUT_ERROR Result: "
+                                      "hostbyte=DID_OK cmd_age=90000s\nsd 0:0:0:0: tag#1 CDB: "
+                                      "Read(10) 28 00\n");
     const struct {
         std::vector<std::string> args;
         int status;
-        std::string out;  // in the output; "" for none
+        std::string out;               // in the output; "" for none
+        const char* absent = nullptr;  // never in it
     } rows[] = {
+        // The larger wins: a logged timeout never takes the place of what a drive asks.
+        {{"advise", "--drive-report", read_2h, "--kernel-log", read_60},
+         1,
+         "proposed 7200 s: scsi-timeouts set READ 2h"},
+        // An event that printed no timeout adds the one in force; the logged 2 h stays.
+        {{"advise", "--kernel-log", read_2h_and_none},
+         1,
+         "proposed 14400 s: scsi-timeouts set READ 4h"},
+        // An age longer than the timeout in force says nothing about the sender.
+        {{"advise", "--kernel-log", long_age}, 1, "proposed 86400 s", "note:"},
+        // Nothing to propose: --apply writes nothing and reports no change.
+        {{"advise", "--drive-report", rewind_600, "--apply"}, 0, "enough", "store:"},
         {{"advise", "--drive-report", rewind_600}, 0, "in force 900 s (REWIND)  enough"},
         {{"advise", "--drive-report", rewind_1000}, 1, "scsi-timeouts set REWIND 16m40s"},
         {{"advise", "--drive-report", same_1000, "--drive-report", rewind_1000},
@@ -479,6 +532,9 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
         const Outcome r = runTool(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back() << r.err;
         EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+        if (row.absent != nullptr) {
+            EXPECT_EQ(r.out.find(row.absent), std::string::npos) << r.out;
+        }
         if (row.status == 2) {
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -557,13 +613,13 @@ TEST_F(AdviseCommand, TextViewAndFailures) {
     const std::string cut = file("cut.rsoc", report(cmd({0x01, 0, 5000}), 8));
     const Outcome r = runTool({"advise", "--kernel-log", path, "--drive-report", cut});
     EXPECT_EQ(r.status, 1) << r.err;
-    for (const char* expected :
-         {"scsi-timeouts set CDB_28 14m", "longest expired 200.5 s",
-          "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
-          "cut short: the command data length promises 28 bytes, 20 are present",
-          "warning: the log dropped or folded messages", "unnamed timeouts", "  \"st 0:0:3:0\"  \"",
-          "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
-          "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
+    for (const std::string& expected : std::vector<std::string>{
+             "scsi-timeouts set CDB_28 14m", "longest expired 200.5 s (\"" + path + "\" line 3,",
+             "note: the log shows a timeout of 200.5 s, not the 120 s in force", "warning: \"",
+             "cut short: the command data length promises 28 bytes, 20 are present",
+             "warning: the log dropped or folded messages", "unnamed timeouts",
+             "  \"st 0:0:3:0\"  \"", "  ... and 7 more\n", "scsi_logging_level -s --mlcomplete 1",
+             "scsi-timeouts set REWIND 1h23m20s", "71 unnamed"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }
     for (const auto& args : {std::vector<std::string>{"advise", "--kernel-log", dir_},
@@ -596,6 +652,22 @@ TEST_F(AdviseCommand, JsonIsLosslessForAnyBytes) {
     EXPECT_EQ(bytes(j["unnamed"][0]["file"]), log);
     EXPECT_EQ(j["unnamed"][0]["device"], "st 9:0:0:0");
     EXPECT_EQ(j["counts"]["unnamed"], 1);
+
+    // Warnings and notes carry file names as bytes too.
+    const std::string drive = file("drive\xE9.rsoc", report(cmd({0x93, 0, 166370})));
+    const std::string long_log = file("long\xE9.log", std::string(20000, 'x') + "\n");
+    const auto w = nlohmann::json::parse(
+        runTool({"advise", "--json", "--drive-report", drive, "--kernel-log", long_log}).out);
+    ASSERT_EQ(w["warnings"].size(), 2u);
+    const std::string asks =
+        "\"" + drive +
+        "\" asks 166370 s for CDB_93, more than the library can hold (at most 86400 s)";
+    EXPECT_EQ(
+        bytes(w["warnings"][0]),
+        "\"" + long_log +
+            "\": 1 line longer than any kernel message (16384 bytes) skipped, the first at line 1");
+    EXPECT_EQ(bytes(w["warnings"][1]), asks);
+    EXPECT_EQ(bytes(w["proposals"][0]["notes"][0]), asks);
 }
 
 }  // namespace

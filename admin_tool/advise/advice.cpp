@@ -26,16 +26,34 @@ void senderNote(const CodeEvidence& c, Advice& a) {
     if (shown < 0) {
         return;
     }
-    a.notes.push_back("the log shows a timeout of " + secondsText(shown) + ", not the " +
-                      std::to_string(a.in_force) +
-                      " s in force: the program that sent the command did not use this "
-                      "registry's value, or it started before the value was set; " +
-                      (isProposal(a) ? "the proposal" : "the value in force") +
-                      " helps only once the sender takes its timeout from the library "
-                      "(getScsiTimeout) in a process started after the change");
+    a.notes.push_back(Remark().say(
+        "the log shows a timeout of " + secondsText(shown) + ", not the " +
+        std::to_string(a.in_force) +
+        " s in force: the program that sent the command did not use this registry's value, or "
+        "it started before the value was set; " +
+        (isProposal(a) ? "the proposal" : "the value in force") +
+        " helps only once the sender takes its timeout from the library (getScsiTimeout) in a "
+        "process started after the change"));
 }
 
 }  // namespace
+
+Remark& Remark::quote(const std::string& name) {
+    bytes += '"' + name + '"';
+    shown += quoted(name.c_str());
+    return *this;
+}
+
+const LogEvent& citedEvent(const CodeEvidence& log, const Advice& a) {
+    // E is an event's own, or the timeout in force where an event printed none.
+    const bool in_force = log.some_printed_none && a.expired_ms == int64_t{a.in_force} * 1000;
+    for (const LogEvent& e : log.examples) {
+        if (in_force ? e.expired() < 0 : e.expired() == a.expired_ms) {
+            return e;
+        }
+    }
+    return log.examples.front();
+}
 
 std::string secondsText(int64_t ms) {
     std::string s = std::to_string(ms / 1000);
@@ -59,7 +77,7 @@ std::vector<std::string> setCommand(const Advice& a) {
 }
 
 std::vector<Advice> decideAdvice(const Evidence& ev, const RegistryReport& registry,
-                                 std::vector<std::string>& warnings) {
+                                 std::vector<Remark>& warnings) {
     std::vector<Advice> out;
     for (int code = 0; code < 256; ++code) {
         Advice a;
@@ -80,9 +98,10 @@ std::vector<Advice> decideAdvice(const Evidence& ev, const RegistryReport& regis
         a.in_force = registry.table[code];
         int64_t asked = a.drive_asks;  // the most that any evidence asks
         if (a.drive_asks > static_cast<uint32_t>(one_day)) {
-            const std::string w = quoted(ev.drive_files[a.drive].c_str()) + " asks " +
-                                  std::to_string(a.drive_asks) + " s for " + a.value.value +
-                                  ", more than the library can hold (at most 86400 s)";
+            Remark w;
+            w.quote(ev.drive_files[a.drive])
+                .say(" asks " + std::to_string(a.drive_asks) + " s for " + a.value.value +
+                     ", more than the library can hold (at most 86400 s)");
             warnings.push_back(w);
             a.notes.push_back(w);
         }

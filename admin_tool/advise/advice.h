@@ -14,6 +14,19 @@
 
 namespace scsi_timeouts_tool {
 
+// A warning or note that may hold a file name: as bytes, which JSON carries losslessly, and as
+// a terminal may show it, with the name quoted and escaped.
+struct Remark {
+    std::string bytes;
+    std::string shown;
+    Remark& say(const std::string& words) {
+        bytes += words;
+        shown += words;
+        return *this;
+    }
+    Remark& quote(const std::string& name);
+};
+
 // All that was read, before the registry is.
 struct Evidence {
     std::vector<std::string> drive_files;
@@ -24,7 +37,7 @@ struct Evidence {
     std::size_t journals = 0;            // of them; each message of one has a cursor
     uint64_t journal_entries = 0;        // the journals' kernel messages read
     KernelLogFindings log;
-    std::vector<std::string> warnings;
+    std::vector<Remark> warnings;
 };
 
 // One proposal, or a code for which the timeout in force is enough.
@@ -37,12 +50,12 @@ struct Advice {
     int drive = -1;  // the report that asks the most
     uint32_t drive_asks = 0;
     int64_t expired_ms = -1;  // E, where the log has events
-    std::vector<std::string> notes;
+    std::vector<Remark> notes;
 };
 
 // Adds its warnings to `warnings`.
 std::vector<Advice> decideAdvice(const Evidence& ev, const RegistryReport& registry,
-                                 std::vector<std::string>& warnings);
+                                 std::vector<Remark>& warnings);
 
 inline bool isProposal(const Advice& a) {
     return a.proposed > a.in_force;
@@ -57,5 +70,8 @@ int32_t timeoutAfter(int64_t expired_ms);
 
 // "200.5 s".
 std::string secondsText(int64_t ms);
+
+// The event a proposal cites: the one whose expired timeout it came from.
+const LogEvent& citedEvent(const CodeEvidence& log, const Advice& a);
 
 }  // namespace scsi_timeouts_tool

@@ -59,7 +59,7 @@ Json evidenceJson(const Advice& a, const Evidence& ev) {
 }  // namespace
 
 Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
-                const std::vector<std::string>& warnings) {
+                const std::vector<Remark>& warnings) {
     Json proposals = Json::array();
     Json enough = Json::array();
     for (const Advice& a : advice) {
@@ -74,8 +74,8 @@ Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
             item["set"] = setCommand(a);
         }
         Json notes = Json::array();
-        for (const std::string& n : a.notes) {
-            notes.push_back(bytesJson(n));
+        for (const Remark& n : a.notes) {
+            notes.push_back(bytesJson(n.bytes));
         }
         item["notes"] = notes;
         item["evidence"] = evidenceJson(a, ev);
@@ -89,8 +89,8 @@ Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
         unnamed.push_back(item);
     }
     Json warning_list = Json::array();
-    for (const std::string& w : warnings) {
-        warning_list.push_back(bytesJson(w));
+    for (const Remark& w : warnings) {
+        warning_list.push_back(bytesJson(w.bytes));
     }
     if (ev.log.unnamed > 0) {
         warning_list.push_back(std::string(logging_advice));

@@ -31,7 +31,7 @@ std::string why(const Advice& a, const Evidence& ev) {
     }
     const CodeEvidence& log = ev.log.codes[a.opcode];
     if (log.events > 0) {
-        const LogEvent& cited = log.examples.front();
+        const LogEvent& cited = citedEvent(log, a);
         out += out.empty() ? "" : "; ";
         out += "kernel log: " + std::to_string(log.events) +
                (log.events == 1 ? " timeout" : " timeouts") + ", longest expired " +
@@ -62,9 +62,9 @@ void unnamedText(std::ostream& out, const Evidence& ev) {
 }  // namespace
 
 void adviceText(std::ostream& out, const Evidence& ev, const std::vector<Advice>& advice,
-                const std::vector<std::string>& warnings) {
-    for (const std::string& w : warnings) {
-        out << "warning: " << w << '\n';  // file names in it are quoted
+                const std::vector<Remark>& warnings) {
+    for (const Remark& w : warnings) {
+        out << "warning: " << w.shown << '\n';
     }
     for (const Advice& a : advice) {
         char head[64];
@@ -79,8 +79,8 @@ void adviceText(std::ostream& out, const Evidence& ev, const std::vector<Advice>
             out << "enough, nothing proposed";
         }
         out << "  (" << why(a, ev) << ")\n";
-        for (const std::string& note : a.notes) {
-            out << "  note: " << note << '\n';
+        for (const Remark& note : a.notes) {
+            out << "  note: " << note.shown << '\n';
         }
     }
     if (ev.log.unnamed > 0) {

@@ -15,10 +15,10 @@ namespace scsi_timeouts_tool {
 extern const char logging_advice[];
 
 void adviceText(std::ostream& out, const Evidence& ev, const std::vector<Advice>& advice,
-                const std::vector<std::string>& warnings);
+                const std::vector<Remark>& warnings);
 
 nlohmann::ordered_json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
-                                  const std::vector<std::string>& warnings);
+                                  const std::vector<Remark>& warnings);
 
 // Each proposal through set itself, alone: the store has no transactions. Stops at the first
 // that does not read back. What set said of each goes into `applied`.

@@ -38,7 +38,9 @@ const char advise_help[] =
     "FILE may be '-' for standard input, once. A drive asks for its recommended timeout, or\n"
     "its nominal one; a logged timeout that expired after E seconds asks for max(2E, E+600)\n"
     "rounded up to a minute. The proposal is the larger, at most 86400, and never shorter\n"
-    "than the timeout in force. Timeouts the log does not name come apart, with the logging\n"
+    "than the timeout in force. One command's repeated aborts (the same address, or the same\n"
+    "tag within 10 minutes, and the same code) count once; a line longer than 16384 bytes is\n"
+    "skipped with a warning. Timeouts the log does not name come apart, with the logging\n"
     "that names the next one. --json prints {\"proposals\", \"enough\", \"unnamed\",\n"
     "\"devices\", \"warnings\", \"counts\"}. --apply runs each proposal through set (write,\n"
     "read back), stopping at the first that does not read back; with --dry-run it writes\n"
@@ -70,7 +72,7 @@ int runAdvise(const Arguments& args, Streams io) {
     if (!readStore(io.err, status, *registry)) {
         return status;
     }
-    std::vector<std::string> warnings = ev->warnings;
+    std::vector<Remark> warnings = ev->warnings;
     const std::vector<Advice> advice = decideAdvice(*ev, *registry, warnings);
     const bool any = std::any_of(advice.begin(), advice.end(), isProposal);
     nlohmann::ordered_json json = adviceJson(*ev, advice, warnings);

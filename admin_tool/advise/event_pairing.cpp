@@ -154,7 +154,8 @@ void EventPairing::countNamed(const PendingEvent& p, int opcode) {
     addEvent(findings_, std::move(e));
 }
 
-void EventPairing::startPending(PendingEvent& p, const Message& m, const MessagePlace& place) {
+void EventPairing::startPending(PendingEvent& p, const Message& m,
+                                const MessagePlace& place) const {
     p = PendingEvent{};
     p.active = true;
     p.file = file_;
@@ -206,36 +207,49 @@ void EventPairing::hostAbort(const Message& m, const MessagePlace& place) {
     host_abort_scsi_line_ = scsi_lines_;
 }
 
-// A timed-out command on a device, waiting for its CDB line; or a completion, which ends the
-// wait of its tag's.
-void EventPairing::deviceEvent(std::size_t d, const Message& m, const MessagePlace& place) {
-    LogDevice& dev = devices_[d];
-    if (m.kind == MessageKind::Completion) {
-        for (PendingEvent& p : dev.pending) {
-            if (p.active && (m.tag < 0 || p.tag < 0 || p.tag == m.tag)) {
-                settle(p);  // the CDB line that follows is this completion's
-            }
+// A completion ends the wait of its tag's pending events, and of those without a tag: the CDB
+// line that follows is the completion's.
+void EventPairing::completion(LogDevice& dev, const Message& m) {
+    for (PendingEvent& p : dev.pending) {
+        if (p.active && (m.tag < 0 || p.tag < 0 || p.tag == m.tag)) {
+            settle(p);
         }
-        dev.last.open = false;
-        return;
     }
+    dev.last.open = false;
+}
+
+// Where a new event of a device waits: in place of one of its tag, else in a free place, else in
+// place of the oldest. Null for the same abort again before its CDB line.
+EventPairing::PendingEvent* EventPairing::slotFor(LogDevice& dev, const Message& m) {
     PendingEvent* slot = nullptr;
     for (PendingEvent& p : dev.pending) {
         if (p.active && !m.address.empty() && p.address == cutText(m.address, max_field)) {
-            return;  // the same abort again before its CDB line
+            return nullptr;
         }
-        if (p.active && p.tag == m.tag) {
-            slot = &p;
-        }
+        slot = p.active && p.tag == m.tag ? &p : slot;
     }
     for (PendingEvent& p : dev.pending) {
-        slot = slot != nullptr ? slot : (p.active ? nullptr : &p);
+        slot = slot != nullptr || p.active ? slot : &p;
     }
     if (slot == nullptr) {
-        slot = &dev.pending[0];
+        slot = dev.pending.data();
         for (PendingEvent& p : dev.pending) {
             slot = p.line < slot->line ? &p : slot;
         }
+    }
+    return slot;
+}
+
+// A timed-out command on a device, waiting for its CDB line; or a completion.
+void EventPairing::deviceEvent(std::size_t d, const Message& m, const MessagePlace& place) {
+    LogDevice& dev = devices_[d];
+    if (m.kind == MessageKind::Completion) {
+        completion(dev, m);
+        return;
+    }
+    PendingEvent* slot = slotFor(dev, m);
+    if (slot == nullptr) {
+        return;
     }
     settle(*slot);
     startPending(*slot, m, place);
@@ -288,12 +302,14 @@ void EventPairing::cdbLine(const Message& m) {
         }
         return;
     }
-    name(*p, *last, p->tag >= 0 ? p->tag : m.tag, m.opcode);
+    name(*p, *last, m);
 }
 
 // A new event, or a further line of the command last named: the same address, or, without one,
 // the same tag within one run of the error handler; and the same code either way.
-void EventPairing::name(PendingEvent& p, NamedCommand& last, long tag, int opcode) {
+void EventPairing::name(PendingEvent& p, NamedCommand& last, const Message& cdb) {
+    const long tag = p.tag >= 0 ? p.tag : cdb.tag;
+    const int opcode = cdb.opcode;
     bool repeat = false;
     if (p.follows_last && opcode == last.opcode) {
         repeat = p.same_address ||

@@ -25,7 +25,7 @@ struct MessagePlace {
 
 // Lines of one run of the error handler (an abort, then device, target and host resets) come
 // within this of each other; the same code timing out again later is another event.
-constexpr int64_t error_handler_run_ms = 10 * 60 * 1000;
+constexpr int64_t error_handler_run_ms = int64_t{10} * 60 * 1000;
 
 class EventPairing {
   public:
@@ -76,14 +76,16 @@ class EventPairing {
 
     std::size_t device(std::string_view hctl);
     std::size_t knownDevice(std::string_view hctl) const;
-    void startPending(PendingEvent& p, const Message& m, const MessagePlace& place);
+    void startPending(PendingEvent& p, const Message& m, const MessagePlace& place) const;
     void deviceEvent(std::size_t d, const Message& m, const MessagePlace& place);
+    void completion(LogDevice& dev, const Message& m);
+    static PendingEvent* slotFor(LogDevice& dev, const Message& m);
     void timingOut(const Message& m, const MessagePlace& place);
     void stTimedOut(const Message& m, const MessagePlace& place);
     void hostAbort(const Message& m, const MessagePlace& place);
     void cdbLine(const Message& m);
-    PendingEvent* pendingFor(LogDevice& dev, long tag);
-    void name(PendingEvent& p, NamedCommand& last, long tag, int opcode);
+    static PendingEvent* pendingFor(LogDevice& dev, long tag);
+    void name(PendingEvent& p, NamedCommand& last, const Message& cdb);
     void countNamed(const PendingEvent& p, int opcode);
     void settle(PendingEvent& p);
     void settleDevice(LogDevice& dev);

@@ -45,6 +45,13 @@ struct CodeEvidence {
     std::vector<LogEvent> examples;
 };
 
+// Lines longer than any kernel message, skipped: of one file.
+struct LongLines {
+    int file = 0;
+    uint64_t first = 0;  // its line number
+    uint64_t count = 0;
+};
+
 struct KernelLogFindings {
     static constexpr std::size_t max_unnamed_examples = 64;
     uint64_t lines = 0;
@@ -53,6 +60,7 @@ struct KernelLogFindings {
     bool rate_limited = false;  // the kernel dropped messages: the counts are lower bounds
     std::array<CodeEvidence, 256> codes{};
     std::vector<UnnamedTimeout> unnamed_examples;
+    std::vector<LongLines> long_lines;  // one entry per file that has them
 };
 
 void addEvent(KernelLogFindings& findings, LogEvent event);

@@ -11,6 +11,7 @@
 #include "host_evidence.h"
 #include "kernel_log_reader.h"
 #include "live_host.h"
+#include "log_text.h"
 #include "terminal_text.h"
 
 namespace scsi_timeouts_tool {
@@ -92,8 +93,7 @@ bool readReports(const std::vector<Input>& reports, Evidence& ev, std::ostream& 
             return false;
         }
         for (const std::string& w : report.warnings) {
-            ev.warnings.push_back(name);
-            ev.warnings.back() += ": " + w;
+            ev.warnings.push_back(Remark().quote(in.file).say(": " + w));
         }
         ev.drive_files.push_back(in.file);
         ev.drives.push_back(std::move(report));
@@ -124,9 +124,17 @@ bool readLogs(const Arguments& args, const std::vector<Input>& logs, Evidence& e
     std::stable_sort(
         ev.log.unnamed_examples.begin(), ev.log.unnamed_examples.end(),
         [](const UnnamedTimeout& a, const UnnamedTimeout& b) { return a.device < b.device; });
-    if (ev.log.rate_limited) {
+    for (const LongLines& l : ev.log.long_lines) {
         ev.warnings.push_back(
-            "the log dropped or folded messages (rate limiting): the counts are lower bounds");
+            Remark()
+                .quote(ev.log_files[l.file])
+                .say(": " + std::to_string(l.count) + (l.count == 1 ? " line" : " lines") +
+                     " longer than any kernel message (" + std::to_string(max_line) +
+                     " bytes) skipped, the first at line " + std::to_string(l.first)));
+    }
+    if (ev.log.rate_limited) {
+        ev.warnings.push_back(Remark().say(
+            "the log dropped or folded messages (rate limiting): the counts are lower bounds"));
     }
     return ok;
 }

@@ -11,7 +11,7 @@
 
 namespace scsi_timeouts_tool {
 
-std::string deviceName(const DeviceAnswer& device) {
+std::string deviceIdentity(const DeviceAnswer& device) {
     std::string identity = device.vendor;
     for (const std::string* part : {&device.product, &device.revision}) {
         identity += identity.empty() || part->empty() ? "" : " ";
@@ -19,7 +19,7 @@ std::string deviceName(const DeviceAnswer& device) {
     }
     identity += identity.empty() || device.hctl.empty() ? "" : ", ";
     identity += device.hctl;
-    return identity.empty() ? device.path : device.path + " (" + identity + ")";
+    return identity.empty() ? "" : " (" + identity + ")";
 }
 
 bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& ev,
@@ -64,19 +64,28 @@ bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& 
     ev.log_files.insert(ev.log_files.end(), host.journals.begin(), host.journals.end());
     ev.journals += host.journals.size();
     ev.journal_entries += host.journal_entries;
-    ev.warnings.insert(ev.warnings.end(), host.warnings.begin(), host.warnings.end());
+    for (const std::string& w : host.warnings) {
+        ev.warnings.push_back(Remark{w, terminalSafe(w)});
+    }
     for (DeviceAnswer& device : host.devices) {
         if (device.reason.empty()) {
             DriveReport report = parseDriveReport(device.report.data(), device.report.size());
             for (const std::string& w : report.warnings) {
-                ev.warnings.push_back(deviceName(device) + ": " + w);
+                ev.warnings.push_back(Remark()
+                                          .say("device ")
+                                          .quote(device.path)
+                                          .say(deviceIdentity(device) + ": " + w));
             }
-            ev.drive_files.push_back(deviceName(device));
+            ev.drive_files.push_back(device.path + deviceIdentity(device));
             ev.drives.push_back(std::move(report));
             ev.drive_devices.push_back(static_cast<int>(ev.devices.size()));
         }
         if (!device.reason.empty()) {
-            ev.warnings.push_back("device " + deviceName(device) + ": no report: " + device.reason);
+            ev.warnings.push_back(
+                Remark()
+                    .say("device ")
+                    .quote(device.path)
+                    .say(deviceIdentity(device) + ": no report: " + device.reason));
         }
         ev.devices.push_back(std::move(device));
     }

@@ -16,7 +16,7 @@ namespace scsi_timeouts_tool {
 bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& ev,
                       std::ostream& err, ScsiTransport* transport = nullptr);
 
-// "/dev/sg3 (IBM ULT3580-TD8 Q3F2, 1:0:1:0)": a device as the evidence names it.
-std::string deviceName(const DeviceAnswer& device);
+// " (IBM ULT3580-TD8 Q3F2, 1:0:1:0)": what a device is, after its path; empty when unknown.
+std::string deviceIdentity(const DeviceAnswer& device);
 
 }  // namespace scsi_timeouts_tool

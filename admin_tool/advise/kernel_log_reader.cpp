@@ -15,6 +15,7 @@ namespace scsi_timeouts_tool {
 
 void KernelLogReader::startFile(int file) {
     pairing_.startFile(file);
+    file_ = file;
     line_ = 0;
 }
 
@@ -29,6 +30,14 @@ void KernelLogReader::message(std::string_view text, const MessagePlace& place) 
 void KernelLogReader::line(std::string_view text) {
     ++line_;
     ++findings_.lines;
+    if (text.size() > max_line) {
+        std::vector<LongLines>& long_lines = findings_.long_lines;
+        if (long_lines.empty() || long_lines.back().file != file_) {
+            long_lines.push_back({file_, line_, 0});
+        }
+        ++long_lines.back().count;
+        return;
+    }
     if (!text.empty() && text.back() == '\r') {
         text.remove_suffix(1);
     }
@@ -62,7 +71,10 @@ long readSome(int fd, char* data, std::size_t size, std::string& error) {
 }
 
 bool readKernelLog(int fd, KernelLogReader& reader, std::string& error) {
-    constexpr std::size_t buffer_size = std::size_t{1} << 20;
+    // Room for the longest line read, and more: a longer line is passed on as its first part,
+    // which is too long already.
+    constexpr std::size_t buffer_size = std::size_t{256} << 10;
+    static_assert(buffer_size > max_line, "a line the reader reads fits in its buffer");
     std::vector<char> buffer(buffer_size);
     std::size_t have = 0;
     bool skipping = false;  // the rest of a line longer than the buffer
@@ -87,7 +99,7 @@ bool readKernelLog(int fd, KernelLogReader& reader, std::string& error) {
         }
         if (start == 0 && have == buffer_size) {
             if (!skipping) {
-                reader.line(std::string_view(buffer.data(), have));  // its first megabyte
+                reader.line(std::string_view(buffer.data(), have));  // its first part
             }
             skipping = true;
             have = 0;

@@ -22,7 +22,7 @@ class KernelLogReader {
     // is settled first.
     void startFile(int file);
     // One line of text, without its line end (a CR before it is taken off here). Counted in the
-    // findings' lines.
+    // findings' lines; one longer than max_line is counted in their long lines and skipped.
     void line(std::string_view text);
     // One kernel message as it stands, no prefix before it, from a source that frames messages
     // itself (a journal record's MESSAGE): `place` says where it came from. Not counted as a line.
@@ -33,6 +33,7 @@ class KernelLogReader {
   private:
     KernelLogFindings& findings_;
     EventPairing pairing_;
+    int file_ = 0;
     uint64_t line_ = 0;
     std::string record_message_;  // of a journal record, whose message is decoded into it
     std::string record_stamp_;

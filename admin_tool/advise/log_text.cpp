@@ -39,7 +39,15 @@ int64_t numberAfter(std::string_view s, std::string_view key, std::string_view u
 }
 
 std::string_view cutText(std::string_view text, std::size_t size) {
-    return text.substr(0, size);
+    if (text.size() <= size) {
+        return text;
+    }
+    std::size_t end = size;
+    // Back to the start of the sequence the cut falls in: at most three continuation bytes.
+    while (end > 0 && end + 3 > size && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
 }
 
 }  // namespace scsi_timeouts_tool

@@ -10,6 +10,9 @@
 
 namespace scsi_timeouts_tool {
 
+// Of a line: a kernel message is at most about 1 KiB, a journal record of one a few. A longer
+// line is counted and skipped, so that a line of any length is read in bounded memory.
+constexpr std::size_t max_line = std::size_t{16} * 1024;
 // Of a message kept for an unnamed timeout.
 constexpr std::size_t max_excerpt = 240;
 // Of a device, a timestamp or a command address kept: a crafted line of a MiB must not make

@@ -138,9 +138,15 @@ string_view commandAddress(string_view rest) {
 }
 
 // A CDB line: its operation code, or the name that stands first when the CDB is longer than 16.
-void cdbMessage(string_view text, string_view cdb, Message& m) {
+// False when `text` is no CDB line.
+bool cdbMessage(string_view text, Message& m) {
+    string_view cdb;
+    if (!cdbText(text, cdb)) {
+        return false;
+    }
     m.opcode = cdbOpcode(cdb);
     m.kind = m.opcode < 0 && startsWith(text, "CDB: ") ? MessageKind::CdbHead : MessageKind::Cdb;
+    return true;
 }
 
 // What a line says after its device prefix.
@@ -176,7 +182,6 @@ MessageKind deviceKind(string_view rest) {
 Message hostDriverMessage(string_view msg) {
     Message m;
     m.text = msg;
-    string_view cdb;
     if (!startsWith(msg, "mptscsih: ") && !startsWith(msg, "qla2xxx [") &&
         !startsWith(msg, "CDB") && !startsWith(msg, "printk: ") && !startsWith(msg, "scsi_")) {
         return m;  // the prefilter: most lines are other subsystems'
@@ -193,8 +198,8 @@ Message hostDriverMessage(string_view msg) {
         m.kind = MessageKind::Unnamed;
         m.device = msg.substr(0, 8 + adapter.size() - (adapter.back() == ':' ? 1 : 0));
         m.text = msg.substr(std::min(msg.size(), 8 + adapter.size() + 1));
-    } else if (cdbText(msg, cdb)) {
-        cdbMessage(msg, cdb, m);
+    } else if (cdbMessage(msg, m)) {
+        return m;
     } else if (contains(msg, " suppressed")) {
         m.kind = MessageKind::RateLimited;
     }
@@ -233,9 +238,7 @@ Message classifyMessage(string_view message) {
     if (!devicePrefix(message, m)) {
         return hostDriverMessage(message);
     }
-    string_view cdb;
-    if (cdbText(m.text, cdb)) {
-        cdbMessage(m.text, cdb, m);
+    if (cdbMessage(m.text, m)) {
         return m;
     }
     m.kind = deviceKind(m.text);
