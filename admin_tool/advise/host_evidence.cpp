@@ -53,7 +53,9 @@ bool readHostEvidence(const Arguments& args, KernelLogReader& reader, Evidence& 
                     break;
             }
             stamp = localTimestamp(e.realtime_usec);
+#ifdef QR_TOOL_LIVE_HOST  // else readHost reads no journal
             cursor = cursorOf(e);
+#endif
             reader.message(e.message, {e.position, stamp, cursor});
         },
         host, error);

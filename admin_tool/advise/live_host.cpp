@@ -16,6 +16,7 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
+#ifdef QR_TOOL_LIVE_HOST
 constexpr const char* host_journal = "the journal of this host";
 
 // The journal requests, in the order given; --this-host adds the host's own, this boot's.
@@ -84,6 +85,7 @@ std::vector<std::string> devicePaths(const Arguments& args, HostEvidence& ev,
     }
     return paths;
 }
+#endif
 
 }  // namespace
 
@@ -95,7 +97,7 @@ bool asksHost(const Arguments& args) {
 bool readHost(const Arguments& args, bool other_evidence, ScsiTransport* transport,
               const JournalSink& sink, HostEvidence& ev, std::string& error) {
 #ifndef QR_TOOL_LIVE_HOST
-    (void)other_evidence, (void)transport, (void)sink, (void)ev;
+    (void)args, (void)other_evidence, (void)transport, (void)sink, (void)ev;
     error =
         "this scsi-timeouts was built without reading the host (QR_TOOL_LIVE_HOST=OFF): "
         "--journal, --device, --devices and --this-host are not available; give captured "
