@@ -234,23 +234,84 @@ bool isBootNumber(const char* text) {
     return !t.empty() && t.size() <= 6 && t.find_first_not_of("0123456789") == std::string::npos;
 }
 
+enum : int {
+    opt_version = 256,
+    opt_json,
+    opt_dry_run,
+    opt_apply,
+    opt_drive,
+    opt_log,
+    opt_journal,
+    opt_since,
+    opt_boot,
+    opt_device,
+    opt_devices,
+    opt_this_host,
+};
+
+// advise's options for the host's own evidence. Returns an empty text, or the usage error.
+std::string hostOption(int c, Arguments& args, int argc, char** argv) {
+    switch (c) {
+        case opt_journal:
+            args.journals.emplace_back(optarg != nullptr ? optarg : "");
+            break;
+        case opt_since:
+            args.since = optarg;
+            args.since_set = true;
+            break;
+        case opt_boot:
+            // "--boot -1" as journalctl takes it: a number after it is its N.
+            if (optarg == nullptr && optind < argc && isBootNumber(argv[optind])) {
+                optarg = argv[optind++];
+            }
+            if (optarg != nullptr && !isBootNumber(optarg)) {
+                return "--boot takes a number of boots (0 the current boot, -1 the one "
+                       "before), not " +
+                       echo(optarg);
+            }
+            args.boot_set = true;
+            args.boot = optarg != nullptr ? static_cast<int>(std::strtol(optarg, nullptr, 10)) : 0;
+            break;
+        case opt_device:
+            args.devices.emplace_back(optarg);
+            break;
+        case opt_devices:
+            args.all_devices = true;
+            break;
+        case opt_this_host:
+            args.this_host = true;
+            break;
+    }
+    return "";
+}
+
+// What getopt refused (`optopt`), `given` being the word it stopped at, as one usage error.
+std::string optionError(const char* given) {
+    if (optopt == 0) {
+        return "unknown option " + echo(given);
+    }
+    if (optopt == opt_drive || optopt == opt_log) {
+        return "option " + echo(given) + " needs a FILE ('-': standard input)";
+    }
+    if (optopt == opt_since) {
+        return "option '--since' needs a TIME ('2026-12-10 03:50:00', '-7d')";
+    }
+    if (optopt == opt_device) {
+        return "option '--device' needs a SCSI generic node (/dev/sgN)";
+    }
+    if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
+        const std::string option = given;
+        return "option " + echo(option.substr(0, option.find('='))) + " takes no value";
+    }
+    if (std::isdigit(optopt) != 0) {
+        return "a number has no sign; put '--' before operands that start with '-'";
+    }
+    return "unknown option " + echo(std::string("-") + static_cast<char>(optopt));
+}
+
 // GNU conventions: options anywhere among the operands, "--" ends them, long options may be
 // abbreviated. Returns an empty text, or the usage error.
 std::string parseArguments(int argc, char** argv, Arguments& args) {
-    enum : int {
-        opt_version = 256,
-        opt_json,
-        opt_dry_run,
-        opt_apply,
-        opt_drive,
-        opt_log,
-        opt_journal,
-        opt_since,
-        opt_boot,
-        opt_device,
-        opt_devices,
-        opt_this_host,
-    };
     static const option long_options[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, opt_version},
@@ -302,57 +363,17 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
                 args.kernel_logs.emplace_back(optarg);
                 break;
             case opt_journal:
-                args.journals.emplace_back(optarg != nullptr ? optarg : "");
-                break;
             case opt_since:
-                args.since = optarg;
-                args.since_set = true;
-                break;
             case opt_boot:
-                // "--boot -1" as journalctl takes it: a number after it is its N.
-                if (optarg == nullptr && optind < argc && isBootNumber(argv[optind])) {
-                    optarg = argv[optind++];
-                }
-                if (optarg != nullptr && !isBootNumber(optarg)) {
-                    return "--boot takes a number of boots (0 the current boot, -1 the one "
-                           "before), not " +
-                           echo(optarg);
-                }
-                args.boot_set = true;
-                args.boot =
-                    optarg != nullptr ? static_cast<int>(std::strtol(optarg, nullptr, 10)) : 0;
-                break;
             case opt_device:
-                args.devices.emplace_back(optarg);
-                break;
             case opt_devices:
-                args.all_devices = true;
-                break;
             case opt_this_host:
-                args.this_host = true;
+                if (std::string refused = hostOption(c, args, argc, argv); !refused.empty()) {
+                    return refused;
+                }
                 break;
             default:
-                if (optopt == 0) {
-                    return "unknown option " + echo(argv[optind - 1]);
-                }
-                if (optopt == opt_drive || optopt == opt_log) {
-                    return "option " + echo(argv[optind - 1]) +
-                           " needs a FILE ('-': standard input)";
-                }
-                if (optopt == opt_since) {
-                    return "option '--since' needs a TIME ('2026-12-10 03:50:00', '-7d')";
-                }
-                if (optopt == opt_device) {
-                    return "option '--device' needs a SCSI generic node (/dev/sgN)";
-                }
-                if (optopt >= 256 || optopt == 'h') {  // "--json=yes"
-                    const std::string given = argv[optind - 1];
-                    return "option " + echo(given.substr(0, given.find('='))) + " takes no value";
-                }
-                if (std::isdigit(optopt) != 0) {
-                    return "a number has no sign; put '--' before operands that start with '-'";
-                }
-                return "unknown option " + echo(std::string("-") + static_cast<char>(optopt));
+                return optionError(argv[optind - 1]);
         }
     }
     for (int i = optind; i < argc; ++i) {

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr long long mb = 1000 * 1000;
+constexpr long long mb = 1000LL * 1000;
 // What one systemd-journal-remote is given; it archives its file at its own limit (about 56 MiB)
 // and goes on in a new one, so no file comes near 128 MiB.
 constexpr long long export_per_file = 90LL << 20;
@@ -46,7 +46,9 @@ long long fileSize(const std::string& path) {
 
 // One entry in the journal's export format. One in eight is the kernel's: a SCSI completion or
 // its CDB line, and every 20,000th entry a tape drive's timed-out READ ATTRIBUTE with its CDB.
-int entry(char* out, std::size_t size, long long i, unsigned r) {
+int entry(long long i, char* out, std::size_t size, unsigned& seed) {
+    seed = seed * 1103515245U + 12345U;
+    const unsigned r = seed >> 8;
     static const char* const programs[] = {
         "sshd", "CRON", "systemd", "dbus-daemon", "postfix/smtpd", "rsyslogd", "backup-agent"};
     const unsigned long long usec = 1765274400000000ULL + static_cast<unsigned long long>(i) * 1500;
@@ -98,7 +100,9 @@ std::vector<std::string> journalFiles(const std::string& dir, long long& total) 
     while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
         const std::string name = e->d_name;
         if (name.size() > 8 && name.compare(name.size() - 8, 8, ".journal") == 0) {
-            files.push_back(dir + "/" + name);
+            files.push_back(dir);
+            files.back() += '/';
+            files.back() += name;
             total += fileSize(files.back());
         }
     }
@@ -118,23 +122,43 @@ std::vector<std::string> writeJournals(const std::string& dir, long long bytes,
     char text[1024];
     entries = 0;
     while (total < bytes) {
-        const std::string file = dir + "/part-" + std::to_string(parts++) + ".journal";
-        const std::string command = remote + " --output=" + file + " - 2>/dev/null";
-        std::FILE* pipe = ::popen(command.c_str(), "w");
-        if (pipe == nullptr) {
-            std::perror("popen");
+        std::string file = dir;
+        file += "/part-";
+        file += std::to_string(parts++);
+        file += ".journal";
+        const std::string output = "--output=" + file;
+        int ends[2];
+        if (::pipe(ends) != 0) {
+            std::perror("pipe");
+            std::exit(2);
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (::dup2(ends[0], STDIN_FILENO) == 0 && quiet >= 0 && ::dup2(quiet, 2) == 2) {
+                ::close(ends[1]);
+                ::execl(remote.c_str(), "systemd-journal-remote", output.c_str(), "-", nullptr);
+            }
+            ::_exit(127);
+        }
+        ::close(ends[0]);
+        std::FILE* pipe = ::fdopen(ends[1], "w");
+        if (pid < 0 || pipe == nullptr) {
+            std::perror("fork");
             std::exit(2);
         }
         // The journal takes about 1.2 bytes per byte of export text.
         const long long budget = std::min(export_per_file, (bytes - total) * 5 / 6 + 1);
         for (long long written = 0; written < budget; ++entries) {
-            seed = seed * 1103515245U + 12345U;
-            const int n = entry(text, sizeof text, entries, seed >> 8);
+            const int n = entry(entries, text, sizeof text, seed);
             std::fwrite(text, 1, static_cast<std::size_t>(n), pipe);
             written += n;
         }
-        if (::pclose(pipe) != 0 || fileSize(file) == 0) {
-            std::fprintf(stderr, "journal_bench: %s wrote nothing\n", command.c_str());
+        int status = 0;
+        std::fclose(pipe);
+        if (::waitpid(pid, &status, 0) != pid || status != 0 || fileSize(file) == 0) {
+            std::fprintf(stderr, "journal_bench: systemd-journal-remote %s wrote nothing\n",
+                         output.c_str());
             std::exit(2);
         }
         journalFiles(dir, total);
@@ -164,6 +188,7 @@ long anonKib(pid_t pid) {
 
 Run timed(const std::vector<std::string>& args) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -234,7 +259,9 @@ int main(int argc, char** argv) {
         largest = std::max(largest, fileSize(f));
     }
     ::setenv("QRLIB_STAND_IN_FILE", (dir + "/registry.ini").c_str(), 1);
-    const std::string pipeline = "journalctl -k -D " + dir + " -o cat | grep -c -F 'CDB:'";
+    std::string pipeline = "journalctl -k -D ";
+    pipeline += dir;
+    pipeline += " -o cat | grep -c -F 'CDB:'";
     Run grep;
     Run journalctl;
     Run advise;

@@ -1,6 +1,7 @@
 // advise on the running host, without the host: --since and timestamps in a fixed time zone,
 // real journal files made here by systemd-journal-remote, devices answering through a transport
 // that replays recorded answers, and a scratch sysfs tree.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <host_evidence.h>
 #include <journal_time.h>
@@ -87,7 +88,7 @@ TEST_F(InZone, SinceTakesJournalctlForms) {
                 {"2025-12-10", t0 - 13853},
                 {"today", t0 - 13853},
                 {"yesterday", t0 - 13853 - 86400},
-                {"-7d", t0 - 7 * 86400},
+                {"-7d", t0 - 604800},
                 {"-2h", t0 - 7200},
                 {"-1h 30min", t0 - 5400},
                 {"-90s", t0 - 90},
@@ -173,8 +174,11 @@ Bytes answer(const std::vector<std::string>& commands) {
 Bytes inquiry(int type, const char* vendor, const char* product, const char* rev) {
     char text[37];
     std::snprintf(text, sizeof text, "%-8s%-16s%-4s", vendor, product, rev);
-    Bytes out = {static_cast<unsigned char>(type), 0x80, 6, 2, 31, 0, 0, 0};
-    out.insert(out.end(), text, text + 28);
+    Bytes out(36, 0);
+    out[0] = static_cast<unsigned char>(type);
+    out[1] = 0x80;  // removable medium
+    out[4] = 31;    // additional length
+    std::copy(text, text + 28, out.begin() + 8);
     return out;
 }
 
@@ -187,7 +191,7 @@ struct Reply {
 const Bytes illegal_opcode = hex("70 00 05 00 00 00 00 0a 00 00 00 00 20 00");
 const Bytes illegal_field = hex("72 05 24 00 00 00 00 00");
 const Bytes unit_attention = hex("70 00 06 00 00 00 00 0a 00 00 00 00 29 00");
-const Reply check(const Bytes& sense) {
+Reply check(const Bytes& sense) {
     return {tool::ScsiResult::Kind::CheckCondition, {}, sense};
 }
 
@@ -197,7 +201,7 @@ class Replay final : public tool::ScsiTransport {
     std::string refuse;  // open()'s reason, when it fails
     std::vector<Bytes> sent;
     int opened = 0;
-    bool open(const std::string&, std::string& reason) override {
+    bool open(const std::string& /*path*/, std::string& reason) override {
         ++opened;
         reason = refuse;
         return refuse.empty();
@@ -222,7 +226,7 @@ class Replay final : public tool::ScsiTransport {
 
 // sys/class/scsi_generic/sgN -> devices/H:C:T:L with its type, and st0 and nst0 for sg1.
 std::string scratchSysfs() {
-    const std::string sys = scratch("sys");
+    std::string sys = scratch("sys");
     const struct {
         const char* sg;
         const char* hctl;
@@ -486,9 +490,22 @@ std::string remoteProgram() {
         }
     }
     write(file + ".export", in);
-    const std::string command =
-        remoteProgram() + " --output=" + file + " - <" + file + ".export 2>" + file + ".log";
-    const int rc = std::system(command.c_str());
+    const std::string command = remoteProgram() + " --output=" + file + " -";
+    int rc = -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in_fd = ::open((file + ".export").c_str(), O_RDONLY);
+        const int err_fd = ::open((file + ".log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in_fd >= 0 && err_fd >= 0 && ::dup2(in_fd, 0) == 0 && ::dup2(err_fd, 2) == 2) {
+            const std::string output = "--output=" + file;
+            ::execl(remoteProgram().c_str(), "systemd-journal-remote", output.c_str(), "-",
+                    nullptr);
+        }
+        ::_exit(127);
+    }
+    if (pid > 0 && ::waitpid(pid, &rc, 0) == pid) {
+        rc = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128;
+    }
     std::ifstream log(file + ".log");
     const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     const std::string expected = "after writing " + std::to_string(entries.size()) + " entries";
@@ -532,7 +549,7 @@ class Journal : public ::testing::Test {
 
 TEST_F(Journal, OnlyTheKernelsMessagesAreRead) {
     const std::string file = dir_ + "/one.journal";
-    const std::string binary("st 1:0:1:0: \xff\x01 bin\nary", 23);
+    const std::string binary("st 1:0:1:0: \xff\x01 bin\nary\0!", 24);
     ASSERT_TRUE(makeJournal(file, {{t0 * s, 'a', "st 1:0:1:0: first"},
                                    {(t0 + 1) * s, 'a', "st 1:0:1:0: syslog", "syslog", "kernel"},
                                    {(t0 + 2) * s, 'a', "st 1:0:1:0: journal", "journal", "kernel"},
@@ -569,11 +586,11 @@ TEST_F(Journal, BootsAndSinceCombine) {
                 {true, -2, -1000,
                  "3 error: no boot -2 in the journal: it holds the kernel's messages of 2 boots"},
                 {true, 3, -1000, "3 error: no boot 3"},
-                {false, 0, 10 * 1000000, "a2@10 b1@100 b2@110 "},  // inclusive
-                {false, 0, 10 * 1000000 + 1, "b1@100 b2@110 "},
+                {false, 0, 10000000, "a2@10 b1@100 b2@110 "},  // inclusive
+                {false, 0, 10000001, "b1@100 b2@110 "},
                 {false, 0, -1, "a1@0 a2@10 b1@100 b2@110 "},
-                {false, 0, 110 * 1000000 + 1, ""},
-                {true, -1, 10 * 1000000, "a2@10 "}};
+                {false, 0, 110000001, ""},
+                {true, -1, 10000000, "a2@10 "}};
     for (const auto& row : rows) {
         tool::JournalRequest request = at(file);
         request.boot_set = row.boot_set;
@@ -663,6 +680,7 @@ struct Outcome {
 Outcome advise(std::vector<std::string> args) {
     args.insert(args.begin(), {"scsi-timeouts", "advise"});
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
@@ -692,7 +710,7 @@ class Host : public Journal {
         ::unsetenv("QRLIB_STAND_IN_FILE");
     }
     // The field example's two lines as kernel entries of the current boot.
-    void journal(const std::string& file) {
+    static void journal(const std::string& file) {
         ASSERT_TRUE(makeJournal(
             file, {{t0 * s, 'a',
                     "st 1:0:1:0: attempting task abort!scmd(0x000000008b10e4e8), "

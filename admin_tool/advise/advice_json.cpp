@@ -23,14 +23,15 @@ Json deviceJson(const DeviceAnswer& d) {
 }
 
 // Where a message was: a text log's file and line, or a journal's name and the entry's cursor.
-Json placeJson(const Evidence& ev, int file, uint64_t line, const std::string& cursor,
-               bool with_source) {
+template <typename Place>  // LogEvent, UnnamedTimeout
+Json placeJson(const Evidence& ev, const Place& at, bool with_source) {
+    const std::string& cursor = at.cursor;
     Json place = Json::object();
     if (with_source) {
         place["source"] = cursor.empty() ? "kernel-log" : "journal";
     }
-    place[cursor.empty() ? "file" : "journal"] = bytesJson(ev.log_files[file]);
-    cursor.empty() ? place["line"] = line : place["cursor"] = cursor;
+    place[cursor.empty() ? "file" : "journal"] = bytesJson(ev.log_files[at.file]);
+    cursor.empty() ? place["line"] = at.line : place["cursor"] = cursor;
     return place;
 }
 
@@ -47,7 +48,7 @@ Json evidenceJson(const Advice& a, const Evidence& ev) {
         items.push_back(item);
     }
     for (const LogEvent& e : ev.log.codes[a.opcode].examples) {
-        Json item = placeJson(ev, e.file, e.line, e.cursor, true);
+        Json item = placeJson(ev, e, true);
         item["device"] = bytesJson(e.device);
         item["timestamp"] = e.timestamp.empty() ? Json(nullptr) : bytesJson(e.timestamp);
         item["expired"] = e.expired() >= 0 ? secondsJson(e.expired()) : Json(nullptr);
@@ -84,7 +85,7 @@ Json adviceJson(const Evidence& ev, const std::vector<Advice>& advice,
     Json unnamed = Json::array();
     for (const UnnamedTimeout& u : ev.log.unnamed_examples) {
         Json item = {{"device", bytesJson(u.device)}};
-        item.update(placeJson(ev, u.file, u.line, u.cursor, false));
+        item.update(placeJson(ev, u, false));
         item["text"] = bytesJson(u.text);
         unnamed.push_back(item);
     }

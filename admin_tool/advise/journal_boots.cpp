@@ -55,6 +55,7 @@ std::vector<std::string> boots(sd_journal* j) {
     sd_journal_flush_matches(j);
     std::sort(found.begin(), found.end());
     std::vector<std::string> out;
+    out.reserve(found.size());
     for (auto& f : found) {
         out.push_back(std::move(f.second));
     }

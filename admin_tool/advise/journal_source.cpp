@@ -51,7 +51,9 @@ void journalFiles(const std::string& dir, int depth, std::vector<std::string>& o
         if (name == "." || name == "..") {
             continue;
         }
-        const std::string path = dir + "/" + name;
+        std::string path = dir;
+        path += '/';
+        path += name;
         if (endsWith(name, ".journal") || endsWith(name, ".journal~")) {
             out.push_back(path);
         } else if (depth > 0 && isDirectory(path)) {

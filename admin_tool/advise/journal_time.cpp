@@ -31,14 +31,14 @@ bool expect(std::string_view text, std::size_t& pos, char c) {
     return false;
 }
 
-// Local midnight of the day `days` after the one `now` falls in.
-bool localMidnight(uint64_t now_usec, int days, uint64_t& usec) {
+// Local midnight of "today" or "yesterday", as `now` sees it.
+bool localMidnight(uint64_t now_usec, std::string_view day, uint64_t& usec) {
     const auto now = static_cast<std::time_t>(now_usec / usec_per_sec);
     std::tm tm{};
     if (localtime_r(&now, &tm) == nullptr) {
         return false;
     }
-    tm.tm_mday += days;
+    tm.tm_mday -= day == "yesterday" ? 1 : 0;
     tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
     tm.tm_isdst = -1;
     const std::time_t t = std::mktime(&tm);
@@ -110,7 +110,7 @@ bool parseSince(std::string_view text, uint64_t now_usec, uint64_t& usec, std::s
         return true;
     }
     if (text == "today" || text == "yesterday") {
-        return localMidnight(now_usec, text == "today" ? 0 : -1, usec);
+        return localMidnight(now_usec, text, usec);
     }
     if (!text.empty() && text[0] == '-') {
         return relative(text, now_usec, usec);

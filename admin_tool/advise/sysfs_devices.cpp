@@ -47,7 +47,10 @@ std::vector<SgNode> scsiGenericNodes(const std::string& sys) {
     std::vector<SgNode> out;
     for (const std::string& name : names) {
         SgNode node{name, -1, ""};
-        const std::string file = sys + "/class/scsi_generic/" + name + "/device/type";
+        std::string file = sys;
+        file += "/class/scsi_generic/";
+        file += name;
+        file += "/device/type";
         std::ifstream in(file);
         int type = -1;
         if (!in) {
