@@ -170,9 +170,8 @@ DriveReport parseOpcodesTable(const unsigned char* data, std::size_t size) {
         const bool first = identity_allowed;
         identity_allowed = false;
         const auto refuse = [&](const std::string& expected) {
-            return refusedReport(
-                std::move(report), line_start,
-                "sg_opcodes' table, line " + std::to_string(number) + ": expected " + expected);
+            return refusedReport(std::move(report), line_start,
+                                 "line " + std::to_string(number) + ": expected " + expected);
         };
         if (w.empty()) {
             identity_allowed = first;
@@ -207,14 +206,13 @@ DriveReport parseOpcodesTable(const unsigned char* data, std::size_t size) {
             continue;  // the identity and type lines before the table
         } else {
             return refuse(std::string("the header \"") + default_header +
-                          "\" of sg_opcodes --rctd's table, or a report captured with "
-                          "sg_opcodes --rctd --raw");
+                          "\" of the table sg_opcodes --rctd prints (or the bytes of "
+                          "sg_opcodes --rctd --raw)");
         }
     }
     if (part != Part::Rows) {
         return refusedReport(std::move(report), size,
-                             "sg_opcodes' table, line " + std::to_string(number) +
-                                 ": the text ends; expected " +
+                             "line " + std::to_string(number) + ": the text ends; expected " +
                                  (part == Part::BeforeHeader ? "the table's header" : "its rows"));
     }
     return report;
