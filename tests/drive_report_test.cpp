@@ -121,45 +121,46 @@ const Listed listed[] = {
 
 enum class Form { Default, Compact, Before140 };
 
+std::string rightAligned(const std::string& s, std::size_t width) {
+    return std::string(width > s.size() ? width - s.size() : 0, ' ') + s;
+}
+
+std::string hex(unsigned value, int zero_padded_to, bool upper) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, upper ? "%0*X" : "%0*x", zero_padded_to, value);
+    return buffer;
+}
+
+// A timeout as sg_opcodes prints it: "%8u" after 2 or 3 spaces, or '-' at the column's end.
+std::string timeoutColumn(uint32_t seconds, std::size_t width) {
+    return seconds == 0 ? rightAligned("-", width)
+                        : std::string(width - 8, ' ') + rightAligned(std::to_string(seconds), 8);
+}
+
+std::string opcodesRow(const Listed& l, Form form) {
+    const Command& c = l.command;
+    const bool before_140 = form == Form::Before140;  // in capitals here: either case is read
+    const std::string op = " " + hex(c.op, 2, before_140);
+    const std::string sa =
+        c.sa < 0 ? "" : hex(static_cast<unsigned>(c.sa), before_140 ? 4 : 0, before_140);
+    std::string row = form == Form::Compact
+                          ? op + (c.sa < 0 ? " " : ",") + sa + std::string(4 - sa.size(), ' ')
+                          : op + "     " + rightAligned(sa, 4) + "       " + rightAligned("16", 3);
+    row += c.timeouts ? timeoutColumn(c.nominal, 10) + timeoutColumn(c.recommended, 11)
+                      : std::string(21, ' ');
+    return row + "    " + l.name + "\n";
+}
+
 std::string opcodesTable(Form form) {
     std::string out =
         form == Form::Compact
-            ? ""
-            : "  IBM       ULT3580-TD8       MB28\r\n  Peripheral device type: tape\n\n";
-    out += form == Form::Compact ? "Opcode,sa  Nominal  Recommended  Name\n" + std::string(56, '-')
-                                 : "Opcode  Service    CDB   Nominal  Recommended  Name\n"
-                                   "(hex)   action(h)  size  timeout  timeout(sec)     \n" +
-                                       std::string(64, '-');
-    out += '\n';
+            ? "Opcode,sa  Nominal  Recommended  Name\n" + std::string(56, '-') + "\n"
+            : "  IBM       ULT3580-TD8       MB28\r\n  Peripheral device type: tape\n\n"
+              "Opcode  Service    CDB   Nominal  Recommended  Name\n"
+              "(hex)   action(h)  size  timeout  timeout(sec)     \n" +
+                  std::string(64, '-') + "\n";
     for (const Listed& l : listed) {
-        const Command& c = l.command;
-        char row[160];
-        char action[16] = "    ";
-        if (c.sa >= 0) {
-            std::snprintf(action, sizeof action,
-                          form == Form::Compact     ? "%-4x"
-                          : form == Form::Before140 ? "%.4X"
-                                                    : "%4x",
-                          static_cast<unsigned>(c.sa));
-        }
-        int n =
-            form == Form::Compact
-                ? std::snprintf(row, sizeof row, " %.2x%c%.4s", c.op, c.sa >= 0 ? ',' : ' ', action)
-                : std::snprintf(row, sizeof row,
-                                form == Form::Before140 ? " %.2X     %.4s       %3d"
-                                                        : " %.2x     %.4s       %3d",
-                                c.op, action, 16);
-        if (!c.timeouts) {
-            n += std::snprintf(row + n, sizeof row - n, "%21s", "");
-        } else {
-            n += c.nominal == 0 ? std::snprintf(row + n, sizeof row - n, "%10s", "-")
-                                : std::snprintf(row + n, sizeof row - n, "  %8u", c.nominal);
-            n += c.recommended == 0
-                     ? std::snprintf(row + n, sizeof row - n, "%11s", "-")
-                     : std::snprintf(row + n, sizeof row - n, "   %8u", c.recommended);
-        }
-        std::snprintf(row + n, sizeof row - n, "    %s\n", l.name);
-        out += row;
+        out += opcodesRow(l, form);
     }
     return out + "\n";
 }
@@ -252,7 +253,7 @@ class AdviseOnReports : public ::testing::Test {
         }
         ::rmdir(dir_.c_str());
     }
-    std::string file(const std::string& name, const std::string& content) {
+    std::string file(const char* name, const std::string& content) {
         std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << content;
         files_.push_back(path);
@@ -261,6 +262,7 @@ class AdviseOnReports : public ::testing::Test {
     static Outcome advise(const std::string& path, const char* view = "--json") {
         std::vector<std::string> args = {"scsi-timeouts", "advise", view, "--drive-report", path};
         std::vector<char*> argv;
+        argv.reserve(args.size());
         for (std::string& a : args) {
             argv.push_back(a.data());
         }

@@ -53,7 +53,7 @@ DriveReport parseRawReport(const unsigned char* data, std::size_t size) {
                                      "a command timeouts descriptor of length " +
                                          std::to_string(be16(t)) + ", not 10");
             }
-            addTimeouts(report, d[0], be32(t + 4), be32(t + 8));
+            addTimeouts(report, d[0], {be32(t + 4), be32(t + 8)});
         }
         at += whole;
     }
@@ -79,13 +79,13 @@ DriveReport refusedReport(DriveReport report, std::size_t offset, std::string re
     return report;
 }
 
-void addTimeouts(DriveReport& report, unsigned char opcode, uint32_t nominal,
-                 uint32_t recommended) {
+void addTimeouts(DriveReport& report, unsigned char opcode, CommandTimeouts timeouts) {
     ++report.with_timeouts;
-    const uint32_t asked = recommended != 0 ? recommended : nominal;
+    const uint32_t asked = timeouts.recommended != 0 ? timeouts.recommended : timeouts.nominal;
     DriveAsk& ask = report.asks[opcode];
     if (asked != 0 && (!ask.present || asked > ask.seconds)) {
-        ask = {true, asked, recommended, nominal};  // the longest of the code's service actions
+        // the longest of the code's service actions
+        ask = {true, asked, timeouts.recommended, timeouts.nominal};
     }
 }
 

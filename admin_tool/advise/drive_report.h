@@ -42,7 +42,11 @@ DriveReport parseOpcodesTable(const unsigned char* data, std::size_t size);
 
 // One command's timeouts, the same rule in both forms: it asks its recommended timeout, the
 // nominal one only where the recommended one is 0; a code asks the most of its service actions.
-void addTimeouts(DriveReport& report, unsigned char opcode, uint32_t nominal, uint32_t recommended);
+struct CommandTimeouts {
+    uint32_t nominal = 0;  // in seconds; 0: not given
+    uint32_t recommended = 0;
+};
+void addTimeouts(DriveReport& report, unsigned char opcode, CommandTimeouts timeouts);
 
 DriveReport refusedReport(DriveReport report, std::size_t offset, std::string reason);
 

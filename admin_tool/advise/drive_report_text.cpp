@@ -1,22 +1,18 @@
-// The table `sg_opcodes --rctd /dev/sgN` prints, stable since sg3_utils 1.40:
+// The table `sg_opcodes --rctd /dev/sgN` prints, its layout stable since sg3_utils 1.40:
 //
-//     IBM       ULT3580-TD8       MB28           (the device's identity, optional)
-//     Peripheral device type: tape               (optional)
-//
+//     IBM       ULT3580-TD8       MB28           (the identity, optional; then the device type)
 //   Opcode  Service    CDB   Nominal  Recommended  Name
 //   (hex)   action(h)  size  timeout  timeout(sec)
 //   ----------------------------------------------------------------
-//    00                  6         -          -    Test Unit Ready
 //    a3        c        12        30        120    Report supported operation codes
-//    12                  6                         Inquiry             (no timeouts descriptor)
+//    12                  6                         Inquiry   (without a timeouts descriptor)
 //
-// A row: the opcode in hex at column 1, the service action in hex right-aligned at columns 8-11
-// (zero-padded before 1.40), the CDB size, then the nominal timeout in 10 columns and the
-// recommended one in 11 ('-' for 0, blank without a timeouts descriptor), and the name. With
-// --compact the first columns are "OP,SA" and the CDB size is left out. Only the hex columns and
-// the timeouts are read: the names differ between versions.
+// The service action is right-aligned in columns 8-11 (zero-padded before 1.40); the nominal
+// timeout takes 10 columns, the recommended one 11, '-' for 0. --compact prints "OP,SA" and no
+// CDB size. Only the hex columns and the timeouts are read: names differ between versions.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,7 +26,14 @@ namespace {
 enum class Layout { Default, Compact };
 
 constexpr std::size_t timeouts_width = 10 + 11;
-constexpr const char* default_header = "Opcode  Service    CDB   Nominal  Recommended  Name";
+constexpr const char* not_a_table =
+    "the header \"Opcode  Service    CDB   Nominal  Recommended  Name\" of the table "
+    "sg_opcodes --rctd prints (or the bytes of sg_opcodes --rctd --raw)";
+constexpr const char* without_rctd =
+    "the timeout columns: this table was printed without --rctd; capture it again with "
+    "sg_opcodes --rctd --raw /dev/sgN > FILE";
+constexpr const char* units_or_dashes = "the header's second line, \"(hex) ...\", or its dashes";
+constexpr const char* dashes = "the dashes under the header";
 constexpr const char* default_row =
     "a row \" OP     SA       CDB   NOMINAL  RECOMMENDED    NAME\" (OP and SA in hex, the "
     "timeouts in seconds or '-')";
@@ -54,6 +57,10 @@ std::string words(std::string_view line) {
     return out;
 }
 
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
 bool endOfField(std::string_view line, std::size_t at) {
     return at >= line.size() || line[at] == ' ';
 }
@@ -73,8 +80,8 @@ void skipSpaces(std::string_view line, std::size_t& at) {
     }
 }
 
-// A timeout in seconds, or '-' for 0.
-bool readTimeout(std::string_view line, std::size_t& at, uint32_t& seconds) {
+// A timeout in seconds, or '-' for 0; nothing when the field is neither.
+std::optional<uint32_t> readTimeout(std::string_view line, std::size_t& at) {
     skipSpaces(line, at);
     uint64_t value = 0;
     const std::size_t start = at;
@@ -85,8 +92,38 @@ bool readTimeout(std::string_view line, std::size_t& at, uint32_t& seconds) {
             value = value * 10 + static_cast<unsigned>(line[at++] - '0');
         }
     }
-    seconds = static_cast<uint32_t>(value);
-    return at > start && value <= UINT32_MAX && endOfField(line, at);
+    if (at == start || value > UINT32_MAX || !endOfField(line, at)) {
+        return std::nullopt;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+// " OP,SA  " or " OP     ", up to the end of the service action.
+bool readCompactColumns(std::string_view line, std::size_t& at) {
+    at = 3;
+    return line[3] == ',' ? readHex(line, ++at, 4, false) : endOfField(line, at);
+}
+
+// " OP     SA       CDB": the service action right-aligned in columns 8-11 (blank when the
+// command has none), then the CDB size, up to its end.
+bool readDefaultColumns(std::string_view line, std::size_t& at) {
+    if (line.size() < 13 || !blank(line.substr(3, 5)) || line[12] != ' ') {
+        return false;
+    }
+    const std::string_view action = line.substr(8, 4);
+    if (!blank(action)) {
+        at = 8 + action.find_first_not_of(' ');
+        if (!readHex(line, at, 12 - at, true)) {
+            return false;
+        }
+    }
+    at = 12;
+    skipSpaces(line, at);
+    const std::size_t size_start = at;
+    while (at < line.size() && at - size_start < 5 && line[at] >= '0' && line[at] <= '9') {
+        ++at;
+    }
+    return at > size_start && endOfField(line, at);
 }
 
 // One row of the table into the report; false when the line is not one.
@@ -96,66 +133,100 @@ bool readRow(std::string_view line, Layout layout, DriveReport& report) {
     }
     const auto opcode = static_cast<unsigned char>(hexDigit(line[1]) * 16 + hexDigit(line[2]));
     std::size_t at = 3;
-    std::size_t timeouts_column = 8;
-    if (layout == Layout::Compact) {
-        if (line[3] == ',' && !readHex(line, ++at, 4, false)) {
-            return false;
-        }
-        if (!endOfField(line, at)) {
-            return false;
-        }
-    } else {
-        // The service action is right-aligned in columns 8-11, blank when the command has none.
-        if (line.size() < 13 || !blank(line.substr(3, 5)) || line[12] != ' ') {
-            return false;
-        }
-        const std::string_view action = line.substr(8, 4);
-        if (!blank(action)) {
-            at = 8 + action.find_first_not_of(' ');
-            if (!readHex(line, at, 12 - at, true)) {
-                return false;
-            }
-        }
-        at = 12;
-        skipSpaces(line, at);
-        const std::size_t size_start = at;
-        while (at < line.size() && at - size_start < 5 && line[at] >= '0' && line[at] <= '9') {
-            ++at;
-        }
-        if (at == size_start || !endOfField(line, at)) {
-            return false;  // the CDB size
-        }
-        timeouts_column = 22;
+    const bool compact = layout == Layout::Compact;
+    if (!(compact ? readCompactColumns(line, at) : readDefaultColumns(line, at))) {
+        return false;
     }
+    const std::size_t timeouts_column = compact ? 8 : 22;
     if (timeouts_column >= line.size() || blank(line.substr(timeouts_column, timeouts_width))) {
         return true;  // no timeouts descriptor; the name is not read
     }
-    uint32_t nominal = 0;
-    uint32_t recommended = 0;
-    if (!readTimeout(line, at, nominal) || !readTimeout(line, at, recommended)) {
+    const std::optional<uint32_t> nominal = readTimeout(line, at);
+    const std::optional<uint32_t> recommended = nominal ? readTimeout(line, at) : std::nullopt;
+    if (!recommended) {
         return false;
     }
-    addTimeouts(report, opcode, nominal, recommended);
+    addTimeouts(report, opcode, {*nominal, *recommended});
     return true;
 }
 
-const char* underHeader(bool units_line_allowed) {
-    return units_line_allowed ? "the header's second line, \"(hex) ...\", or its dashes"
-                              : "the dashes under the header";
-}
+// The table a line at a time. Each step gives what was expected where a line does not fit.
+class TableReader {
+  public:
+    explicit TableReader(DriveReport& report) : report_(report) {}
 
-// Where the reader is in the text.
-enum class Part { BeforeHeader, AfterHeader, Rows };
+    const char* line(std::string_view line) {
+        const std::string w = words(line);
+        const bool at_start = at_start_;
+        at_start_ = at_start && w.empty();
+        if (w.empty()) {
+            return part_ == Part::AfterHeader ? underHeader() : nullptr;
+        }
+        switch (part_) {
+            case Part::BeforeHeader:
+                return beforeHeader(line, w, at_start);
+            case Part::AfterHeader:
+                return afterHeader(w);
+            case Part::Rows:
+                break;
+        }
+        const bool compact = layout_ == Layout::Compact;
+        return readRow(line, layout_, report_) ? nullptr : compact ? compact_row : default_row;
+    }
+
+    // What is missing when the text ends here.
+    const char* end() const {
+        return part_ == Part::Rows          ? nullptr
+               : part_ == Part::AfterHeader ? underHeader()
+                                            : "the table's header";
+    }
+
+  private:
+    enum class Part { BeforeHeader, AfterHeader, Rows };
+
+    const char* beforeHeader(std::string_view line, const std::string& w, bool at_start) {
+        if (w == "Opcode Service CDB Nominal Recommended Name" ||
+            w == "Opcode,sa Nominal Recommended Name") {
+            layout_ = w[6] == ',' ? Layout::Compact : Layout::Default;
+            part_ = Part::AfterHeader;
+            units_line_allowed_ = true;
+            return nullptr;
+        }
+        if (w == "Opcode Service CDB Name" || w == "Opcode,sa Name") {
+            return without_rctd;
+        }
+        // The device's identity, first, and its type.
+        const bool identity = at_start && line[0] == ' ';
+        return identity || startsWith(w, "Peripheral device type:") ? nullptr : not_a_table;
+    }
+
+    const char* afterHeader(const std::string& w) {
+        if (units_line_allowed_ && startsWith(w, "(hex)")) {
+            units_line_allowed_ = false;
+            return nullptr;
+        }
+        if (w.find_first_not_of('-') != std::string::npos) {
+            return underHeader();
+        }
+        part_ = Part::Rows;
+        return nullptr;
+    }
+
+    const char* underHeader() const { return units_line_allowed_ ? units_or_dashes : dashes; }
+
+    DriveReport& report_;
+    Part part_ = Part::BeforeHeader;
+    Layout layout_ = Layout::Default;
+    bool at_start_ = true;  // blank lines alone so far: the identity line may come
+    bool units_line_allowed_ = false;
+};
 
 }  // namespace
 
 DriveReport parseOpcodesTable(const unsigned char* data, std::size_t size) {
     DriveReport report;
+    TableReader reader(report);
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    Part part = Part::BeforeHeader;
-    Layout layout = Layout::Default;
-    bool identity_allowed = true;  // the first line only
-    bool units_line_allowed = false;
     std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a pasted text's BOM
     std::size_t number = 1;
     for (; start < size; ++number) {
@@ -164,56 +235,16 @@ DriveReport parseOpcodesTable(const unsigned char* data, std::size_t size) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        const std::size_t line_start = start;
-        start = end + 1;
-        const std::string w = words(line);
-        const bool first = identity_allowed;
-        identity_allowed = false;
-        const auto refuse = [&](const std::string& expected) {
-            return refusedReport(std::move(report), line_start,
+        if (const char* expected = reader.line(line)) {
+            return refusedReport(std::move(report), start,
                                  "line " + std::to_string(number) + ": expected " + expected);
-        };
-        if (w.empty()) {
-            identity_allowed = first;
-            if (part == Part::AfterHeader) {
-                return refuse(underHeader(units_line_allowed));
-            }
-            continue;
         }
-        if (part == Part::Rows) {
-            if (!readRow(line, layout, report)) {
-                return refuse(layout == Layout::Default ? default_row : compact_row);
-            }
-        } else if (part == Part::AfterHeader) {
-            if (units_line_allowed && w.rfind("(hex)", 0) == 0) {
-                units_line_allowed = false;  // the header's second line
-            } else if (w.find_first_not_of('-') != std::string::npos) {
-                return refuse(underHeader(units_line_allowed));
-            } else {
-                part = Part::Rows;
-            }
-        } else if (w == "Opcode Service CDB Nominal Recommended Name" ||
-                   w == "Opcode,sa Nominal Recommended Name") {
-            layout = w[6] == ',' ? Layout::Compact : Layout::Default;
-            part = Part::AfterHeader;
-            units_line_allowed = true;
-        } else if (w == "Opcode Service CDB Name" || w == "Opcode,sa Name") {
-            return refuse(
-                std::string("the timeout columns: this table was printed without "
-                            "--rctd; capture it again with sg_opcodes --rctd --raw "
-                            "/dev/sgN > FILE"));
-        } else if (w.rfind("Peripheral device type:", 0) == 0 || (first && line[0] == ' ')) {
-            continue;  // the identity and type lines before the table
-        } else {
-            return refuse(std::string("the header \"") + default_header +
-                          "\" of the table sg_opcodes --rctd prints (or the bytes of "
-                          "sg_opcodes --rctd --raw)");
-        }
+        start = end + 1;
     }
-    if (part != Part::Rows) {
-        return refusedReport(std::move(report), size,
-                             "line " + std::to_string(number) + ": the text ends; expected " +
-                                 (part == Part::BeforeHeader ? "the table's header" : "its rows"));
+    if (const char* missing = reader.end()) {
+        return refusedReport(
+            std::move(report), size,
+            "line " + std::to_string(number) + ": the text ends; expected " + missing);
     }
     return report;
 }
