@@ -151,10 +151,11 @@ std::string opcodesRow(const Listed& l, Form form) {
     return row + "    " + l.name + "\n";
 }
 
+// The compact form with a byte-order mark, as an editor may save a pasted table.
 std::string opcodesTable(Form form) {
     std::string out =
         form == Form::Compact
-            ? "Opcode,sa  Nominal  Recommended  Name\n" + std::string(56, '-') + "\n"
+            ? "\xEF\xBB\xBFOpcode,sa  Nominal  Recommended  Name\n" + std::string(56, '-') + "\n"
             : "  IBM       ULT3580-TD8       MB28\r\n  Peripheral device type: tape\n\n"
               "Opcode  Service    CDB   Nominal  Recommended  Name\n"
               "(hex)   action(h)  size  timeout  timeout(sec)     \n" +
