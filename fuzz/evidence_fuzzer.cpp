@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to advise's two readers of outside evidence, as a drive's report and as
-// kernel-log lines: no crash, no sanitizer report, and findings that add up.
+// Feeds arbitrary bytes to advise's two readers of outside evidence, as a drive's report (its
+// bytes, or sg_opcodes' table when the first byte is not 0) and as kernel-log lines: no crash, no
+// sanitizer report, and findings that add up.
 #include <drive_report.h>
 #include <kernel_log_reader.h>
 
@@ -13,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     namespace tool = scsi_timeouts_tool;
     const tool::DriveReport report = tool::parseDriveReport(data, size);
     check(report.malformed != report.reason.empty());
+    check(report.malformed || report.with_timeouts > 0);
     for (const tool::DriveAsk& ask : report.asks) {
         check(!ask.present ||
               (ask.seconds != 0 && (ask.seconds == ask.recommended || ask.seconds == ask.nominal)));

@@ -35,6 +35,8 @@ const char advise_help[] =
     "journal needs group systemd-journal or adm, or root. Or capture the evidence with\n"
     "  sg_opcodes --rctd --raw /dev/sgN > FILE      (sg3-utils; --drive-report FILE)\n"
     "  journalctl -k > FILE, or dmesg > FILE        (--kernel-log FILE)\n"
+    "The table sg_opcodes --rctd /dev/sgN prints does as well as --raw; a report in which\n"
+    "no command has timeouts (captured without --rctd) is refused.\n"
     "FILE may be '-' for standard input, once. A drive asks for its recommended timeout, or\n"
     "its nominal one; a logged timeout that expired after E seconds asks for max(2E, E+600)\n"
     "rounded up to a minute. The proposal is the larger, at most 86400, and never shorter\n"

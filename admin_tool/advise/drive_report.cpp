@@ -7,7 +7,7 @@ namespace {
 constexpr std::size_t header_size = 4;
 constexpr std::size_t command_descriptor_size = 8;
 constexpr std::size_t timeouts_descriptor_size = 12;
-constexpr unsigned ctdp = 0x02;  // byte 5: a timeouts descriptor follows
+constexpr unsigned ctdp = 0x02;  // byte 5: a timeouts descriptor follows (bit 0 is SERVACTV)
 
 uint32_t be16(const unsigned char* p) {
     return uint32_t{p[0]} << 8 | p[1];
@@ -16,44 +16,17 @@ uint32_t be32(const unsigned char* p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-DriveReport refused(DriveReport report, std::size_t offset, std::string reason) {
-    report.malformed = true;
-    report.offset = offset;
-    report.reason = std::move(reason);
-    return report;
-}
-
-// What a timeouts descriptor asks for its command; false when its length is not 10.
-bool readTimeouts(const unsigned char* d, DriveReport& report) {
-    const unsigned char* t = d + command_descriptor_size;
-    if (be16(t) != timeouts_descriptor_size - 2) {
-        return false;
-    }
-    const uint32_t nominal = be32(t + 4);
-    const uint32_t recommended = be32(t + 8);
-    const uint32_t asked = recommended != 0 ? recommended : nominal;
-    DriveAsk& ask = report.asks[d[0]];
-    if (asked != 0 && (!ask.present || asked > ask.seconds)) {
-        ask = {true, asked, recommended, nominal};  // the longest of the code's service actions
-    }
-    return true;
-}
-
-}  // namespace
-
-DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
+// The bytes `sg_opcodes --rctd --raw` writes.
+DriveReport parseRawReport(const unsigned char* data, std::size_t size) {
     DriveReport report;
-    if (size > drive_report_max) {
-        return refused(report, drive_report_max, "larger than 1 MiB: not a drive's report");
-    }
     if (size < header_size) {
-        return refused(report, size, "shorter than 4 bytes: no command data length");
+        return refusedReport(report, size, "shorter than 4 bytes: no command data length");
     }
     const std::size_t length = be32(data);
     if (length > drive_report_max) {
-        return refused(report, 0,
-                       "the command data length says " + std::to_string(length) +
-                           " bytes, more than 1 MiB: not a drive's report (a text file?)");
+        return refusedReport(report, 0,
+                             "the command data length says " + std::to_string(length) +
+                                 " bytes, more than 1 MiB: not a drive's report");
     }
     const std::size_t end = header_size + length;
     const bool cut_short = end > size;  // the sender's allocation length was too small
@@ -68,15 +41,19 @@ DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
             break;  // only whole descriptors count
         }
         if (at + whole > present) {
-            return refused(report, at,
-                           "a command descriptor cut off by the end of the data (" +
-                               std::to_string(present - at) + " of " + std::to_string(whole) +
-                               " bytes)");
+            return refusedReport(report, at,
+                                 "a command descriptor cut off by the end of the data (" +
+                                     std::to_string(present - at) + " of " + std::to_string(whole) +
+                                     " bytes)");
         }
-        if (has_timeouts && !readTimeouts(d, report)) {
-            return refused(report, at + command_descriptor_size,
-                           "a command timeouts descriptor of length " +
-                               std::to_string(be16(d + command_descriptor_size)) + ", not 10");
+        if (has_timeouts) {
+            const unsigned char* t = d + command_descriptor_size;
+            if (be16(t) != timeouts_descriptor_size - 2) {
+                return refusedReport(report, at + command_descriptor_size,
+                                     "a command timeouts descriptor of length " +
+                                         std::to_string(be16(t)) + ", not 10");
+            }
+            addTimeouts(report, d[0], {be32(t + 4), be32(t + 8)});
         }
         at += whole;
     }
@@ -89,6 +66,40 @@ DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
         report.warnings.push_back(std::to_string(size - end) + " bytes after the " +
                                   std::to_string(length) +
                                   " the command data length gives: ignored");
+    }
+    return report;
+}
+
+}  // namespace
+
+DriveReport refusedReport(DriveReport report, std::size_t offset, std::string reason) {
+    report.malformed = true;
+    report.offset = offset;
+    report.reason = std::move(reason);
+    return report;
+}
+
+void addTimeouts(DriveReport& report, unsigned char opcode, CommandTimeouts timeouts) {
+    ++report.with_timeouts;
+    const uint32_t asked = timeouts.recommended != 0 ? timeouts.recommended : timeouts.nominal;
+    DriveAsk& ask = report.asks[opcode];
+    if (asked != 0 && (!ask.present || asked > ask.seconds)) {
+        // the longest of the code's service actions
+        ask = {true, asked, timeouts.recommended, timeouts.nominal};
+    }
+}
+
+DriveReport parseDriveReport(const unsigned char* data, std::size_t size) {
+    if (size > drive_report_max) {
+        return refusedReport({}, drive_report_max, "larger than 1 MiB: not a drive's report");
+    }
+    DriveReport report =
+        size > 0 && data[0] != 0 ? parseOpcodesTable(data, size) : parseRawReport(data, size);
+    if (!report.malformed && report.with_timeouts == 0) {
+        return refusedReport(std::move(report), 0,
+                             "no command in it has a timeouts descriptor: it was captured "
+                             "without --rctd, or the drive reports no timeouts; capture it "
+                             "again with sg_opcodes --rctd --raw /dev/sgN > FILE");
     }
     return report;
 }

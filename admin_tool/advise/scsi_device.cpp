@@ -170,7 +170,10 @@ void supportedOpcodes(ScsiTransport& t, DeviceAnswer& a) {
     const DriveReport report = parseDriveReport(data.data(), data.size());
     const bool timeouts = std::any_of(report.asks.begin(), report.asks.end(),
                                       [](const DriveAsk& ask) { return ask.present; });
-    if (report.malformed) {
+    // Refused at byte 0 with no timeouts read: the list is whole, but the device gave no
+    // timeouts descriptor (the request asked for them; capturing again would not help).
+    const bool none = report.malformed && report.offset == 0 && report.with_timeouts == 0;
+    if (report.malformed && !none) {
         a.reason = "REPORT SUPPORTED OPERATION CODES answered a malformed list (byte " +
                    std::to_string(report.offset) + ": " + report.reason + ")";
         return;
