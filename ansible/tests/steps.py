@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The collection as a user meets it: built with ansible-galaxy, installed from its tarball into
 a scratch collections path, and run by ansible-playbook on three local hosts, each with a
-stand-in store file of its own. Results are read from the tree callback's files, one per host.
+stand-in store file and an audit log file of its own. Results are read from the tree callback's
+files, one per host.
 
 usage: steps.py TOOL SCRATCH   TOOL: a built scsi-timeouts; SCRATCH: emptied, holds every file
 the run writes (HOME and ANSIBLE_HOME included, so nothing reaches ~/.ansible).
@@ -35,10 +36,13 @@ class Run:
     def __init__(self, tool, scratch):
         self.tool, self.scratch = tool, scratch
         self.stores = {host: scratch / 'stores' / (host + '.ini') for host in SEEDS}
+        self.audits = {host: scratch / 'stores' / (host + '.audit') for host in SEEDS}
         self.env = {k: v for k, v in os.environ.items() if not k.startswith('ANSIBLE_')}
         self.env.update(HOME=str(scratch / 'home'), ANSIBLE_CONFIG=str(scratch / 'ansible.cfg'),
                         ANSIBLE_HOME=str(scratch / 'home' / '.ansible'))
         self.env.pop('QRLIB_STAND_IN_FILE', None)
+        # Changes are logged to files here, never to the system log.
+        self.env['QR_SCSI_TIMEOUTS_AUDIT_FILE'] = str(scratch / 'stores' / 'direct.audit')
         self.passed = self.failed = 0
         self.plays = 0
 
@@ -53,7 +57,8 @@ class Run:
             'collections_scan_sys_path = False\nlocal_tmp = {0}/tmp/local\n'
             'remote_tmp = {0}/tmp/remote\nretry_files_enabled = False\nnocolor = True\n'
             'callbacks_enabled = ansible.builtin.tree\n'.format(self.scratch))
-        hosts = {host: {'store_file': str(path)} for host, path in self.stores.items()}
+        hosts = {host: {'store_file': str(self.stores[host]), 'audit_file': str(self.audits[host])}
+                 for host in SEEDS}
         inventory = {'tape_hosts': {'hosts': hosts, 'vars': {
             'ansible_connection': 'local',
             'ansible_python_interpreter': '{{ ansible_playbook_python }}',
@@ -88,8 +93,13 @@ class Run:
             return done.returncode, {'not JSON': done.stdout + done.stderr}
 
     def snapshot(self):
-        return {host: (path.read_bytes(), path.stat().st_mtime_ns)
-                for host, path in self.stores.items()}
+        """Each host's store file (bytes and mtime) and audit lines."""
+        return {host: (self.stores[host].read_bytes(), self.stores[host].stat().st_mtime_ns,
+                       self.audit(host)) for host in SEEDS}
+
+    def audit(self, host):
+        path = self.audits[host]
+        return path.read_text().splitlines() if path.exists() else []
 
     def step(self, name, check):
         try:
@@ -109,6 +119,11 @@ class Run:
 
 def expect(what, got, wanted):
     return None if got == wanted else '%s: %r, wanted %r' % (what, got, wanted)
+
+
+def logged(lines):
+    """The values named by audit log lines ("LOAD (0x1B): ...", "DEFAULT: ...")."""
+    return sorted(line.split()[0].rstrip(':') for line in lines)
 
 
 def changes_of(result):
@@ -160,6 +175,7 @@ def first_run(run):
         table = show(run, host)
         problems += [expect(host + ' changed', result.get('changed'), True),
                      expect(host + ' changes', changes_of(result), wanted[host]),
+                     expect(host + ' audit lines', logged(run.audit(host)), wanted[host]),
                      expect(host + ' show', {op: (table[op]['timeout'], table[op]['source'])
                                              for op in LTO9_SHOWN}, LTO9_SHOWN)]
     return problems
@@ -179,7 +195,7 @@ def check_and_diff(run):
     rc, out, results = run.play('apply.yml', {'profile': dict(LTO9, LOAD='2h30m')},
                                 '--check', '--diff')
     problems = [expect('exit status', rc, 0), expect('store files', run.snapshot(), before),
-                expect('diff lines', (out.count('\n-LOAD = 7920'), out.count('\n+LOAD = 9000')),
+                expect('diff lines', (out.count('\n-LOAD = 2h12m'), out.count('\n+LOAD = 2h30m')),
                        (3, 3))]
     for host in SEEDS:
         result = results.get(host, {})
@@ -204,8 +220,10 @@ def exclusive(run):
             expect('media1 changes', [(c['name'], c['before'], c['after'])
                                       for c in results.get('media1', {}).get('changes', [])],
                    [('REWIND', 900, None)]),
-            expect('diff', (out.count('\n-REWIND = 900'), out.count('\n+REWIND = default')),
+            expect('diff', (out.count('\n-REWIND = 15m'), out.count('\n+REWIND = default')),
                    (1, 1)),
+            expect('media1 audit', logged(after['media1'][2][len(before['media1'][2]):]),
+                   ['REWIND']),
             expect('the other stores', {h: after[h] for h in ('backup1', 'backup2')},
                    {h: before[h] for h in ('backup1', 'backup2')}),
             expect('show: media1 against backup1 differs at', differ, {}),

@@ -59,7 +59,9 @@ attributes:
     description: Runs C(apply --check), which computes the same changes and writes nothing.
   diff_mode:
     support: full
-    description: Each change as a C(NAME = VALUE) line before and after, in profile form.
+    description:
+      - The changed values in profile form before and after, as C(scsi-timeouts apply --diff)
+        writes them (C(-LOAD = 15m), C(+LOAD = 2h12m)).
 notes:
   - A bad profile (an unknown name, a bad DURATION, two names for one value with different
     values) fails the task with the tool's messages, and nothing is written.
@@ -130,7 +132,7 @@ errors:
   sample:
     - file: "-"
       line: 1
-      message: unknown name "LAOD"; did you mean LOAD?
+      message: 'unknown name "LAOD"; close matches: LOAD'
 '''
 
 import json
@@ -172,21 +174,6 @@ def failure(module, rc, report, err, action):
                      changes=report.get('changes', []), errors=report.get('errors', []))
 
 
-def profile_text(changes, side):
-    """One NAME = VALUE line per change, as the tool reported the value."""
-    lines = []
-    for change in changes:
-        value = change.get(side)
-        if value is None:
-            shown = 'default'
-        elif isinstance(value, list):
-            shown = json.dumps(value)
-        else:
-            shown = to_text(value)
-        lines.append('%s = %s\n' % (change['name'], shown))
-    return ''.join(lines)
-
-
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -201,6 +188,8 @@ def main():
         arguments.append('--check')
     if module.params['exclusive']:
         arguments.append('--exclusive')
+    if module._diff:
+        arguments.append('--diff')
     arguments.append('-')
     profile = json.dumps({'values': module.params['values']})
 
@@ -209,13 +198,13 @@ def main():
         failure(module, rc, report, err, 'apply')
 
     for warning in report.get('warnings') or []:
-        module.warn(to_text(warning))
-    changes = report.get('changes', [])
-    result = dict(changed=bool(report.get('changed')), changes=changes,
+        module.warn(warning if isinstance(warning, str) else json.dumps(warning))
+    result = dict(changed=bool(report.get('changed')), changes=report.get('changes', []),
                   unchanged=report.get('unchanged', 0))
-    if module._diff:
-        result['diff'] = dict(before=profile_text(changes, 'before'),
-                              after=profile_text(changes, 'after'))
+    if module._diff and isinstance(report.get('diff'), dict):
+        # The changed values in profile form, as "apply --diff" writes them.
+        result['diff'] = dict(before=to_text(report['diff'].get('before', '')),
+                              after=to_text(report['diff'].get('after', '')))
     module.exit_json(**result)
 
 
