@@ -46,11 +46,15 @@ def registry(values, install_entry=True):
     return "".join(lines) + "\n" + OTHER
 
 
+AUDIT_LOG = os.path.join(os.environ.get("TMPDIR", "/tmp"), "scsi-timeouts-agreement-audit.log")
+
+
 def run_full(program, args, path):
     """(status, stdout, stderr); path None: no store file at all."""
     emulator = shlex.split(os.environ.get("QR_EMULATOR", ""))
     env = dict(os.environ)
     env.pop("QRLIB_STAND_IN_FILE", None)
+    env["QR_SCSI_TIMEOUTS_AUDIT_FILE"] = AUDIT_LOG  # never the system log
     if path is not None:
         env["QRLIB_STAND_IN_FILE"] = path
     done = subprocess.run(emulator + [program] + args, env=env, capture_output=True, text=True)
@@ -190,8 +194,10 @@ def set_and_reset(tool, example, path):
 
 
 def main():
+    global AUDIT_LOG  # pylint: disable=global-statement
     tool, example, work = sys.argv[1:4]
     os.makedirs(work, exist_ok=True)
+    AUDIT_LOG = os.path.join(work, "audit.log")
     path = os.path.join(work, "registry.ini")
     if agree(tool, example, path, registry(VALUES)) == 0:
         sys.exit("FAIL: the mixed registry must have values to repair")
