@@ -84,8 +84,8 @@ class Run:
             host: json.loads((results / host).read_text()) for host in SEEDS
             if (results / host).exists()}
 
-    def tool_json(self, host, *args, data=None):
-        env = dict(self.env, QRLIB_STAND_IN_FILE=str(self.stores[host]))
+    def tool_json(self, host, *args, data=None, store=None):
+        env = dict(self.env, QRLIB_STAND_IN_FILE=str(store or self.stores[host]))
         done = self.command([str(self.tool)] + list(args), data=data, env=env)
         try:
             return done.returncode, json.loads(done.stdout)
@@ -239,10 +239,21 @@ def bad_name(run):
     messages = [error['message'] for error in refused.get('errors', [])]
     problems = [expect('exit status', rc, 2), expect('store files', run.snapshot(), before),
                 None if messages else 'the tool gave no error for %r: %r' % (bad, refused)]
+    # A store that cannot be read: every host's store_file is the stores' folder. Its error has
+    # no file and line, so the task's message is the tool's alone.
+    folder = run.scratch / 'stores'
+    rc2, out2, failed = run.play('apply.yml', {'profile': LTO9, 'store_file': str(folder)})
+    store_error = '\n'.join(e['message'] for e in run.tool_json(
+        'backup1', 'apply', '--json', '-', data=json.dumps({'values': LTO9}),
+        store=folder)[1].get('errors', []))
+    problems += [expect('exit status, failing store', rc2, 2),
+                 expect('store files', run.snapshot(), before)]
     for host in SEEDS:
         msg = results.get(host, {}).get('msg', '')
         problems += [None if 'fatal: [%s]: FAILED!' % host in out else host + ' did not fail']
         problems += ['%s: %r lacks %r' % (host, msg, m) for m in messages if m not in msg]
+        problems += [expect(host + ', failing store', failed.get(host, {}).get('msg'),
+                            store_error or 'an error from the tool')]
     return problems
 
 
@@ -282,7 +293,8 @@ STEPS = [
     ('2 a second run changes nothing: store bytes and mtimes as they were', second_run),
     ('3 --check reports the pending change and writes nothing; --diff shows it', check_and_diff),
     ('4 exclusive: true resets the value that one host had extra', exclusive),
-    ('5 a bad name fails the task with the tool\'s message; no store changes', bad_name),
+    ('5 a bad name or a failing store fails the task with the tool\'s message; no store '
+     'changes', bad_name),
     ('6 timeouts_info returns what show --json and check --json say', info),
     ('7 ansible-doc -t module renders both modules', documentation),
 ]

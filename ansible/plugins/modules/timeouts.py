@@ -130,7 +130,7 @@ errors:
   type: list
   elements: dict
   sample:
-    - file: "-"
+    - file: (standard input)
       line: 1
       message: 'unknown name "LAOD"; close matches: LOAD'
 '''
@@ -155,19 +155,20 @@ def run_tool(module, arguments, data=None):
     return rc, report, err
 
 
-def failure(module, rc, report, err, action):
-    """Fails the task with the tool's own messages."""
+def failure(module, rc, report, err):
+    """Fails the task with the tool's own messages: FILE:LINE: MESSAGE for a profile's error,
+    the message alone for one of the store."""
     report = report if isinstance(report, dict) else {}
     lines = []
     for error in report.get('errors') or []:
-        where = to_text(error.get('file'))
-        if error.get('line') is not None:
-            where += ':%s' % error['line']
-        lines.append('%s: %s' % (where, to_text(error.get('message'))))
+        where = ':'.join(to_text(error[key]) for key in ('file', 'line')
+                         if error.get(key) is not None)
+        message = to_text(error.get('message'))
+        lines.append('%s: %s' % (where, message) if where else message)
     if not lines and err.strip():
         lines.append(err.strip())
     if not lines:
-        lines.append('scsi-timeouts %s exited with status %d' % (action, rc))
+        lines.append('scsi-timeouts apply exited with status %d' % rc)
     # A store that fails midway leaves the values before it written: say so.
     module.fail_json(msg='\n'.join(lines), rc=rc, stderr=err,
                      changed=bool(report.get('changed')) and not module.check_mode,
@@ -195,7 +196,7 @@ def main():
 
     rc, report, err = run_tool(module, arguments, data=profile)
     if rc not in (0, 1) or not isinstance(report, dict):
-        failure(module, rc, report, err, 'apply')
+        failure(module, rc, report, err)
 
     for warning in report.get('warnings') or []:
         module.warn(warning if isinstance(warning, str) else json.dumps(warning))
