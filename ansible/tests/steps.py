@@ -264,15 +264,14 @@ def info(run):
     problems = [expect('exit status', rc, 0)]
     for host in SEEDS:
         result = results.get(host, {})
-        status, checked = run.tool_json(host, 'check', '--json')
-        stored = [v for v in checked.get('values', []) if v['stored'] is not None]
+        status = run.tool_json(host, 'check', '--json')[0]
         problems += [expect(host + ' timeouts', result.get('timeouts'), show(run, host)),
-                     expect(host + ' values', result.get('values'), stored),
+                     expect(host + ' values', result.get('values'),
+                            run.tool_json(host, 'export', '--json')[1].get('values')),
                      expect(host + ' clean', result.get('findings', {}).get('clean'),
                             status == 0)]
-    findings = results.get('backup1', {}).get('findings', {})
-    return problems + [expect('backup1 findings', [v['name'] for v in findings.get('values', [])],
-                              ['SPACE'])]
+    flagged = results.get('backup1', {}).get('findings', {}).get('flagged', [])
+    return problems + [expect('backup1 flagged', [v['name'] for v in flagged], ['SPACE'])]
 
 
 def documentation(run):
@@ -295,7 +294,7 @@ STEPS = [
     ('4 exclusive: true resets the value that one host had extra', exclusive),
     ('5 a bad name or a failing store fails the task with the tool\'s message; no store '
      'changes', bad_name),
-    ('6 timeouts_info returns what show --json and check --json say', info),
+    ('6 timeouts_info returns what show --json, export --json and check --json say', info),
     ('7 ansible-doc -t module renders both modules', documentation),
 ]
 

@@ -3,7 +3,7 @@
 # Copyright 2026 The QrScsiTimeouts project
 #
 # Runs on the managed host's own Python (3.6 on RHEL 8). It returns what "scsi-timeouts
-# show --json" and "check --json" say, and decides nothing of its own.
+# show --json", "export --json" and "check --json" say, and decides nothing of its own.
 
 from __future__ import absolute_import, division, print_function
 
@@ -16,9 +16,10 @@ short_description: Read the SCSI timeouts in force on a host, and what check fin
 version_added: "1.0.0"
 description:
   - Returns the timeout in force for each of the 256 operation codes, the values that the
-    registry key C(ScsiTimeouts) stores, and the findings of C(scsi-timeouts check).
-  - Runs C(scsi-timeouts show --json) and C(scsi-timeouts check --json) on the managed host.
-    Both only read; the registry is never written.
+    registry key C(ScsiTimeouts) stores, as a profile that M(qr.scsi_timeouts.timeouts) takes,
+    and the findings of C(scsi-timeouts check).
+  - Runs C(scsi-timeouts show --json), C(export --json) and C(check --json) on the managed
+    host. They only read; the registry is never written.
   - What is reported is what the next process's first lookup in C(libQrScsiTimeouts.so)
     will put in force with the registry as it is now.
 options:
@@ -35,6 +36,7 @@ attributes:
     description: It never writes, so it runs the same in check mode.
 notes:
   - Run it with C(become) where the registry can only be read by root.
+  - In Jinja, write C(scsi['values']), since C(scsi.values) is the dictionary's own method.
 requirements:
   - C(scsi-timeouts) on the managed host.
 seealso:
@@ -55,7 +57,13 @@ EXAMPLES = r'''
 - name: Fail where check finds something to repair or to warn about
   ansible.builtin.assert:
     that: scsi.findings.clean
-    fail_msg: "{{ scsi.findings.values }}"
+    fail_msg: "{{ scsi.findings.flagged }}"
+
+- name: The other hosts hold what backup1 holds, and nothing else
+  qr.scsi_timeouts.timeouts:
+    values: "{{ hostvars['backup1'].scsi['values'] }}"
+    exclusive: true
+  when: inventory_hostname != 'backup1'
 '''
 
 RETURN = r'''
@@ -86,32 +94,14 @@ timeouts:
     - {opcode: 27, timeout: 7920, source: LOAD, stored: "7920", command: LOAD UNLOAD}
 values:
   description:
-    - The values that the registry stores, one for each, as C(check --json) describes them.
+    - The values that the registry stores and the library uses, each a registry name with its
+      DURATION, as C(scsi-timeouts export --json) writes them. It is a
+      profile, so it may be given to M(qr.scsi_timeouts.timeouts) as its I(values).
+    - A stored value that the library does not use (not a number, or a C(CDB_xx) that a named
+      value overrides) is left out; I(findings) names it.
   returned: success
-  type: list
-  elements: dict
-  contains:
-    name:
-      description: The registry's name of the value.
-      type: str
-    stored:
-      description: The stored text (a list of byte values when it is not UTF-8).
-      type: raw
-    timeout:
-      description: The seconds the library reads from it, or C(null) when it does not use it.
-      type: int
-    repair:
-      description: The marker the next load writes over it, or C(null).
-      type: str
-    reason:
-      description: Why the stored text is not in force as it stands, or C(null).
-      type: str
-    warnings:
-      description: What C(check) warns about in it.
-      type: list
-      elements: str
-  sample:
-    - {name: LOAD, stored: "7920", timeout: 7920, repair: null, reason: null, warnings: []}
+  type: dict
+  sample: {CDB_8C: 11m, LOAD: 2h12m}
 findings:
   description: What C(scsi-timeouts check) finds.
   returned: success
@@ -126,12 +116,32 @@ findings:
     install_entry:
       description: The install entry is present, so the next load repairs values.
       type: bool
-    values:
+    flagged:
       description:
-        - The values for which C(check) reports a repair, a reason or a warning, in the
-          form of I(values) above.
+        - The values for which C(check) reports a repair, a reason or a warning, as
+          C(check --json) describes them.
       type: list
       elements: dict
+      contains:
+        name:
+          description: The registry's name of the value.
+          type: str
+        stored:
+          description: The stored text (a list of byte values when it is not UTF-8), or C(null).
+          type: raw
+        timeout:
+          description: The seconds the library reads from it, or C(null).
+          type: int
+        repair:
+          description: The marker the next load writes over it, or C(null).
+          type: str
+        reason:
+          description: Why the stored text is not in force as it stands, or C(null).
+          type: str
+        warnings:
+          description: What C(check) warns about in it.
+          type: list
+          elements: str
     misspelled:
       description: Stored names that the library does not read, with the name meant.
       type: list
@@ -140,7 +150,7 @@ findings:
     clean: false
     store: the platform registry
     install_entry: true
-    values:
+    flagged:
       - {name: LOAD, stored: soon, timeout: 900, repair: "*900*", reason: not a number,
          warnings: []}
     misspelled: []
@@ -178,16 +188,16 @@ def main():
         supports_check_mode=True,
     )
     shown, _ = read(module, 'show', (0,))
+    exported, _ = read(module, 'export', (0,))
     # check exits 1 when it finds something: that is a report, not a failure.
     checked, rc = read(module, 'check', (0, 1))
-    values = checked.get('values', [])
     module.exit_json(
         changed=False,
         timeouts=shown.get('table', []),
-        values=[v for v in values if v.get('stored') is not None],
+        values=exported.get('values', {}),
         findings=dict(clean=rc == 0, store=checked.get('store'),
                       install_entry=checked.get('install_entry'),
-                      values=[v for v in values if said_something(v)],
+                      flagged=[v for v in checked.get('values', []) if said_something(v)],
                       misspelled=checked.get('misspelled', [])))
 
 
