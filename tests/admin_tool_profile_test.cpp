@@ -33,6 +33,7 @@ struct Outcome {
 Outcome runTool(std::vector<std::string> args) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
@@ -51,8 +52,7 @@ std::string readFile(const std::string& path) {
 // A scratch folder for profiles and store files.
 class Scratch {
   public:
-    Scratch() {
-        dir_ = ::testing::TempDir() + "profile_XXXXXX";
+    Scratch() : dir_(::testing::TempDir() + "profile_XXXXXX") {
         if (::mkdtemp(dir_.data()) == nullptr) {
             ADD_FAILURE() << "no scratch folder";
         }
@@ -67,6 +67,7 @@ class Scratch {
     Scratch& operator=(const Scratch&) = delete;
     Scratch(Scratch&&) = delete;
     Scratch& operator=(Scratch&&) = delete;
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a file's name, then what it holds
     std::string file(const std::string& name, const std::string& content) {
         std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
@@ -248,14 +249,17 @@ TEST(Profile, ExportThenCheckOnRandomRegistries) {
         std::snprintf(name, sizeof name, "CDB_%02X", static_cast<unsigned>(code));
         names.emplace_back(name);
     }
-    std::mt19937 random(20261210);
+    // A new seed each run, named in every failure so that a failing run can be repeated.
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
     Scratch scratch;
     for (int round = 0; round < 40; ++round) {
         st::reset();
         if (round % 2 == 0) {
             installProbe();
         }
-        std::string what = "round " + std::to_string(round) + ":";
+        std::string what =
+            "seed " + std::to_string(seed) + ", round " + std::to_string(round) + ":";
         for (const std::string& name : names) {
             if (random() % 3 != 0) {
                 continue;
@@ -263,7 +267,7 @@ TEST(Profile, ExportThenCheckOnRandomRegistries) {
             const std::string text = random() % 4 == 0 ? std::to_string(1 + random() % 86400)
                                                        : texts[random() % texts.size()];
             st::seed("ScsiTimeouts", name, text);
-            what += " " + name + "=" + text;
+            what.append(" ").append(name).append("=").append(text);
         }
         roundTrip(scratch, what);
         // A random profile applied, then asked again: nothing left to change.
