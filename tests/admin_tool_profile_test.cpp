@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QrPlatformInfo.h>
+#include <fcntl.h>
 #include <profile/changes.h>
 #include <profile/in_force.h>
 #include <profile/profile.h>
@@ -414,6 +415,48 @@ TEST(Profile, UsageErrors) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
     }
+}
+
+// Standard input as the profile, and a store that fails: exit 2, said in the JSON too.
+TEST(Profile, StandardInputAndAFailingStore) {
+    Scratch scratch;
+    st::reset();
+    installProbe();
+    const std::string p = scratch.file("p", "LOAD = 1h\nREWND = 1h\n");
+    const int saved = ::dup(STDIN_FILENO);
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::dup2(fd, STDIN_FILENO), STDIN_FILENO);
+    const Outcome r = runTool({"apply", "-"});
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    ::close(fd);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("scsi-timeouts: (standard input):2: unknown name \"REWND\""),
+              std::string::npos)
+        << r.err;
+
+    const std::string good = scratch.file("good", "LOAD = 1h\n");
+    for (const bool json : {false, true}) {
+        st::failConstruction(1);
+        const Outcome failed = json ? runTool({"apply", "--json", good}) : runTool({"apply", good});
+        EXPECT_EQ(failed.status, 2);
+        EXPECT_NE(failed.err.find("scsi-timeouts: the platform store failed"), std::string::npos);
+        if (json) {
+            const auto j = nlohmann::json::parse(failed.out);
+            ASSERT_EQ(j["errors"].size(), 1u);
+            EXPECT_EQ(j["errors"][0]["file"], nullptr);
+            EXPECT_EQ(j["errors"][0]["line"], nullptr);
+            EXPECT_EQ(
+                j["errors"][0]["message"].get<std::string>().rfind("the platform store failed", 0),
+                0u);
+        } else {
+            EXPECT_EQ(failed.out, "");
+        }
+    }
+    st::failConstruction(1);
+    EXPECT_EQ(runTool({"export"}).status, 2);
+    EXPECT_EQ(writes(), 0u);
 }
 
 }  // namespace
