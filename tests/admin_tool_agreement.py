@@ -167,7 +167,7 @@ def apply_profile(tool, example, path):
         failures.append(f"apply: changes {names}, changed {result['changed']}")
     got = lookups(example, path)
     if (got[0x92], got[0x00], got[0x01]) != (7200, 300, 1800):
-        failures.append(f"apply: a fresh process's lookups are {got[0x92]}, {got[0x00]}, {got[0x01]}")
+        failures.append(f"apply: fresh lookups {got[0x92]}, {got[0x00]}, {got[0x01]}")
     with open(AUDIT_LOG, encoding="utf-8") as f:
         logged = f.read().splitlines()
     if len(logged) != 2 or not logged[1].startswith("CDB_92 (0x92): 3600 -> 7200 by "):
