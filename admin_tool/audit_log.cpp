@@ -16,7 +16,7 @@ namespace scsi_timeouts_tool {
 
 namespace {
 
-std::string& command() {
+std::string& auditCommand() {
     static std::string via = "scsi-timeouts";
     return via;
 }
@@ -47,8 +47,8 @@ void appendLine(const char* file, const std::string& message) {
 
 }  // namespace
 
-void setAuditCommand(const std::string& via) {
-    command() = via;
+void setAuditCommand(const std::string& command) {
+    auditCommand() = command;
 }
 
 std::string auditMessage(const std::string& name, const std::vector<unsigned char>& codes,
@@ -68,7 +68,7 @@ std::string auditMessage(const std::string& name, const std::vector<unsigned cha
     if (sudo_user != nullptr && sudo_user[0] != '\0') {
         message += std::string(", sudo from ") + sudo_user;
     }
-    message += ") via " + command();
+    message += ") via " + auditCommand();
     return terminalSafe(message);  // a stored text or SUDO_USER cannot forge a second line
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QrPlatformInfo.h>
+#include <fcntl.h>
 #include <profile/changes.h>
 #include <profile/in_force.h>
 #include <profile/profile.h>
@@ -33,6 +34,7 @@ struct Outcome {
 Outcome runTool(std::vector<std::string> args) {
     args.insert(args.begin(), "scsi-timeouts");
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
@@ -51,8 +53,7 @@ std::string readFile(const std::string& path) {
 // A scratch folder for profiles and store files.
 class Scratch {
   public:
-    Scratch() {
-        dir_ = ::testing::TempDir() + "profile_XXXXXX";
+    Scratch() : dir_(::testing::TempDir() + "profile_XXXXXX") {
         if (::mkdtemp(dir_.data()) == nullptr) {
             ADD_FAILURE() << "no scratch folder";
         }
@@ -67,6 +68,7 @@ class Scratch {
     Scratch& operator=(const Scratch&) = delete;
     Scratch(Scratch&&) = delete;
     Scratch& operator=(Scratch&&) = delete;
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a file's name, then what it holds
     std::string file(const std::string& name, const std::string& content) {
         std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
@@ -248,14 +250,17 @@ TEST(Profile, ExportThenCheckOnRandomRegistries) {
         std::snprintf(name, sizeof name, "CDB_%02X", static_cast<unsigned>(code));
         names.emplace_back(name);
     }
-    std::mt19937 random(20261210);
+    // A new seed each run, named in every failure so that a failing run can be repeated.
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
     Scratch scratch;
     for (int round = 0; round < 40; ++round) {
         st::reset();
         if (round % 2 == 0) {
             installProbe();
         }
-        std::string what = "round " + std::to_string(round) + ":";
+        std::string what =
+            "seed " + std::to_string(seed) + ", round " + std::to_string(round) + ":";
         for (const std::string& name : names) {
             if (random() % 3 != 0) {
                 continue;
@@ -263,7 +268,7 @@ TEST(Profile, ExportThenCheckOnRandomRegistries) {
             const std::string text = random() % 4 == 0 ? std::to_string(1 + random() % 86400)
                                                        : texts[random() % texts.size()];
             st::seed("ScsiTimeouts", name, text);
-            what += " " + name + "=" + text;
+            what.append(" ").append(name).append("=").append(text);
         }
         roundTrip(scratch, what);
         // A random profile applied, then asked again: nothing left to change.
@@ -410,6 +415,48 @@ TEST(Profile, UsageErrors) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
     }
+}
+
+// Standard input as the profile, and a store that fails: exit 2, said in the JSON too.
+TEST(Profile, StandardInputAndAFailingStore) {
+    Scratch scratch;
+    st::reset();
+    installProbe();
+    const std::string p = scratch.file("p", "LOAD = 1h\nREWND = 1h\n");
+    const int saved = ::dup(STDIN_FILENO);
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::dup2(fd, STDIN_FILENO), STDIN_FILENO);
+    const Outcome r = runTool({"apply", "-"});
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    ::close(fd);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("scsi-timeouts: (standard input):2: unknown name \"REWND\""),
+              std::string::npos)
+        << r.err;
+
+    const std::string good = scratch.file("good", "LOAD = 1h\n");
+    for (const bool json : {false, true}) {
+        st::failConstruction(1);
+        const Outcome failed = json ? runTool({"apply", "--json", good}) : runTool({"apply", good});
+        EXPECT_EQ(failed.status, 2);
+        EXPECT_NE(failed.err.find("scsi-timeouts: the platform store failed"), std::string::npos);
+        if (json) {
+            const auto j = nlohmann::json::parse(failed.out);
+            ASSERT_EQ(j["errors"].size(), 1u);
+            EXPECT_EQ(j["errors"][0]["file"], nullptr);
+            EXPECT_EQ(j["errors"][0]["line"], nullptr);
+            EXPECT_EQ(
+                j["errors"][0]["message"].get<std::string>().rfind("the platform store failed", 0),
+                0u);
+        } else {
+            EXPECT_EQ(failed.out, "");
+        }
+    }
+    st::failConstruction(1);
+    EXPECT_EQ(runTool({"export"}).status, 2);
+    EXPECT_EQ(writes(), 0u);
 }
 
 }  // namespace

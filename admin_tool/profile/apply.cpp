@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "apply_view.h"
 #include "changes.h"
@@ -45,10 +46,10 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-std::string names(const Plan& plan, std::size_t from, std::size_t to) {
+std::string names(const std::vector<Change>& changes) {
     std::string out;
-    for (std::size_t i = from; i < to; ++i) {
-        out += (out.empty() ? "" : ", ") + std::string(plan.changes[i].name.value);
+    for (const Change& c : changes) {
+        out += (out.empty() ? "" : ", ") + std::string(c.name.value);
     }
     return out.empty() ? "none" : out;
 }
@@ -69,9 +70,10 @@ std::string writeAll(const Arguments& args, ApplyOutcome& o) {
             o.failed = true;
             std::string line = oneLine(err.str());
             line.erase(0, std::string("scsi-timeouts: ").size());
+            const auto stop = o.plan.changes.begin() + static_cast<std::ptrdiff_t>(o.applied);
             return "apply stopped at " + std::string(c.name.value) + ": " + line +
-                   "; applied: " + names(o.plan, 0, o.applied) +
-                   "; not applied: " + names(o.plan, o.applied, o.plan.changes.size());
+                   "; applied: " + names({o.plan.changes.begin(), stop}) +
+                   "; not applied: " + names({stop, o.plan.changes.end()});
         }
         ++o.applied;
     }

@@ -111,6 +111,7 @@ std::string errorLine(const ProfileError& e) {
                         ": " + e.message);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): what is parsed, then what it is called
 Profile parseProfile(const std::string& bytes, const std::string& file) {
     Profile profile;
     ProfileBuilder builder(profile, file);

@@ -33,6 +33,7 @@ struct Profile {
 };
 
 // The profile in `bytes`, named `file` in its errors. JSON when its first non-blank byte is '{'.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): what is parsed, then what it is called
 Profile parseProfile(const std::string& bytes, const std::string& file);
 
 // Reads PATH ("-": standard input) and parses it; a file that cannot be read is an error of

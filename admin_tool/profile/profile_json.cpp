@@ -31,11 +31,6 @@ struct CountingIterator {
         ++at;
         return *this;
     }
-    CountingIterator operator++(int) {
-        CountingIterator was = *this;
-        ++*this;
-        return was;
-    }
     bool operator==(const CountingIterator& other) const { return at == other.at; }
     bool operator!=(const CountingIterator& other) const { return at != other.at; }
 };
@@ -84,7 +79,8 @@ class Events : public nlohmann::json_sax<Json> {
                      const nlohmann::detail::exception& e) override {
         const char* what = e.what();
         const char* at = std::strstr(what, " at line ");
-        const int line = at != nullptr ? std::atoi(at + 9) : lines_ + 1;
+        const int line =
+            at != nullptr ? static_cast<int>(std::strtol(at + 9, nullptr, 10)) : lines_ + 1;
         const char* syntax = std::strstr(what, "syntax error");
         builder_.error(line, std::string("not valid JSON: ") + (syntax != nullptr ? syntax : what));
         return false;
