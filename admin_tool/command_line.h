@@ -32,6 +32,9 @@ struct Arguments {
     bool json = false;
     bool dry_run = false;
     bool apply = false;                      // advise
+    bool check = false;                      // apply: --check
+    bool diff = false;                       // apply: --diff
+    bool exclusive = false;                  // apply: --exclusive
     std::vector<std::string> drive_reports;  // advise: --drive-report FILE, in order
     std::vector<std::string> kernel_logs;    // advise: --kernel-log FILE, in order
     std::vector<std::string> journals;  // advise: --journal[=PATH], in order; "" the host's own

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "advise/advise.h"
+#include "audit_log.h"
 #include "command_line.h"
+#include "profile/commands.h"
 #include "scsi_timeouts_tool.h"
 #include "terminal_text.h"
 #include "value_names.h"
@@ -150,6 +152,8 @@ const char tool_help[] =
     "                            [--journal[=PATH]]... [--since TIME] [--boot [N]]\n"
     "                            [--drive-report FILE]... [--kernel-log FILE]...\n"
     "                            [--apply [--dry-run]]\n"
+    "       scsi-timeouts export [--json]\n"
+    "       scsi-timeouts apply [--check] [--diff] [--exclusive] [--json] PROFILE\n"
     "       scsi-timeouts --help | --version\n"
     "Shows the SCSI timeouts that the registry key \"ScsiTimeouts\" puts in force, checks its\n"
     "values, and changes one value safely.\n"
@@ -160,14 +164,17 @@ const char tool_help[] =
     "  set     write a value's timeout, then read it back in a new process\n"
     "  reset   put a value back to its built-in behaviour\n"
     "  advise  propose values to set from the drives' own timeouts and the kernel log\n"
+    "  export  write the values the registry holds as a profile\n"
+    "  apply   make the registry hold a profile (PROFILE '-': standard input)\n"
     "\n"
     "A NAME is DEFAULT, a named command (REWIND), CDB_xx, an operation code (0x92, 7 or 146;\n"
     "two digits such as 92 are refused: write 0x92 for the byte the kernel prints) or a SCSI\n"
     "command name (\"LOCATE(16)\", locate16, or the kernel's \"Lock/unlock cache(16)\"), in\n"
-    "any case. A change takes effect in processes started after it. Options may stand\n"
-    "anywhere; '--' ends them.\n"
+    "any case. A change takes effect in processes started after it; set, reset, apply and\n"
+    "advise --apply log each value they change through syslog (ident scsi-timeouts). Options\n"
+    "may stand anywhere; '--' ends them.\n"
     "Exit status: 0 done (check: nothing to repair, no warning); 1 check found something,\n"
-    "or advise proposed values;\n"
+    "advise proposed values, or apply changed values;\n"
     "2 usage error, a failing platform store, a write that a new process does not read back,\n"
     "or a write error on standard output (one line on standard error).\n"
     "'scsi-timeouts COMMAND --help' describes a command.\n";
@@ -247,6 +254,9 @@ enum : int {
     opt_device,
     opt_devices,
     opt_this_host,
+    opt_check,
+    opt_diff,
+    opt_exclusive,
 };
 
 // advise's options for the host's own evidence. Returns an empty text, or the usage error.
@@ -326,6 +336,9 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
         {"device", required_argument, nullptr, opt_device},
         {"devices", no_argument, nullptr, opt_devices},
         {"this-host", no_argument, nullptr, opt_this_host},
+        {"check", no_argument, nullptr, opt_check},
+        {"diff", no_argument, nullptr, opt_diff},
+        {"exclusive", no_argument, nullptr, opt_exclusive},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // a fresh scan for every call
@@ -371,6 +384,15 @@ std::string parseArguments(int argc, char** argv, Arguments& args) {
                 if (std::string refused = hostOption(c, args, argc, argv); !refused.empty()) {
                     return refused;
                 }
+                break;
+            case opt_check:
+                args.check = true;
+                break;
+            case opt_diff:
+                args.diff = true;
+                break;
+            case opt_exclusive:
+                args.exclusive = true;
                 break;
             default:
                 return optionError(argv[optind - 1]);
@@ -470,6 +492,7 @@ struct Command {
     bool json;      // takes --json
     bool dry_run;   // takes --dry-run
     bool evidence;  // takes --apply and the evidence's options
+    bool profile;   // takes --check, --diff and --exclusive
     int (*run)(const Arguments& args, Streams io);
 };
 
@@ -482,11 +505,13 @@ int runReset(const Arguments& args, Streams io) {
 }
 
 constexpr Command commands[] = {
-    {"show", show_help, true, false, false, runShow},
-    {"check", check_help, true, false, false, runCheck},
-    {"set", set_help, false, true, false, runSet},
-    {"reset", reset_help, false, true, false, runReset},
-    {"advise", advise_help, true, true, true, runAdvise},
+    {"show", show_help, true, false, false, false, runShow},
+    {"check", check_help, true, false, false, false, runCheck},
+    {"set", set_help, false, true, false, false, runSet},
+    {"reset", reset_help, false, true, false, false, runReset},
+    {"advise", advise_help, true, true, true, false, runAdvise},
+    {"export", export_help, true, false, false, false, runExport},
+    {"apply", apply_help, true, false, false, true, runApply},
 };
 
 // An option the chosen command does not take, or an empty text.
@@ -496,7 +521,8 @@ std::string refusedOption(const Command& chosen, const Arguments& args) {
         return command + " takes no --json";
     }
     if (args.dry_run && !chosen.dry_run) {
-        return command + " takes no --dry-run: it never writes";
+        return command + (chosen.profile ? " takes no --dry-run: --check writes nothing"
+                                         : " takes no --dry-run: it never writes");
     }
     if ((args.apply || !args.drive_reports.empty() || !args.kernel_logs.empty() ||
          !args.journals.empty() || args.since_set || args.boot_set || !args.devices.empty() ||
@@ -505,6 +531,9 @@ std::string refusedOption(const Command& chosen, const Arguments& args) {
         return command +
                " takes none of advise's options (--apply, --drive-report, --kernel-log, "
                "--journal, --since, --boot, --device, --devices, --this-host)";
+    }
+    if ((args.check || args.diff || args.exclusive) && !chosen.profile) {
+        return command + " takes no --check, --diff or --exclusive";
     }
     return "";
 }
@@ -555,6 +584,7 @@ int runTool(int argc, char** argv, std::ostream& out, std::ostream& err, ReadBac
     } else if (const std::string refused = refusedOption(*chosen, args); !refused.empty()) {
         return usageError(err, refused);
     } else {
+        setAuditCommand(command + (args.apply ? " --apply" : ""));
         status = chosen->run(args, io);
     }
     // A command that failed has said so in its one line.

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "audit_log.h"
 #include "command_line.h"
 #include "duration.h"
+#include "profile/in_force.h"
 #include "read_back.h"
 #include "value_names.h"
 #include "views.h"
@@ -127,6 +129,14 @@ int32_t readWithRequest(void* context, QrPlatformInfo& /*info*/, const char* nam
     return t;
 }
 
+// What the audit log says a value held: its stored seconds, "default", or its text.
+std::string auditText(const ValueReport& v) {
+    const InForce f = inForce(v);
+    return f.held == Held::Seconds   ? std::to_string(f.seconds)
+           : f.held == Held::Default ? std::string("default")
+                                     : quoted(v.stored);
+}
+
 int32_t wouldGive(QrPlatformInfo& info, const RegistryReport& before, const WriteRequest& req) {
     WithRequest w{&before, &req, 0, 0};
     int32_t table[256];
@@ -175,6 +185,10 @@ int runWrite(const Arguments& args, bool set, Streams io) {
     }
     if (refused) {
         return failed(std::string("the platform store refused to write ") + req.name.value);
+    }
+    if (!unchanged && !args.dry_run) {  // written: logged whether or not it reads back
+        auditChange(req.name.value, valueCodes(req.name), auditText(valueOf(*before, req.name)),
+                    req.set ? std::to_string(req.seconds) : std::string("default"));
     }
     const std::string store = "store: " + storeDescription() + "\n";
     const std::string note = kernelNote(req.name);

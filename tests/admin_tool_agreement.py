@@ -46,11 +46,15 @@ def registry(values, install_entry=True):
     return "".join(lines) + "\n" + OTHER
 
 
+AUDIT_LOG = os.path.join(os.environ.get("TMPDIR", "/tmp"), "scsi-timeouts-agreement-audit.log")
+
+
 def run_full(program, args, path):
     """(status, stdout, stderr); path None: no store file at all."""
     emulator = shlex.split(os.environ.get("QR_EMULATOR", ""))
     env = dict(os.environ)
     env.pop("QRLIB_STAND_IN_FILE", None)
+    env["QR_SCSI_TIMEOUTS_AUDIT_FILE"] = AUDIT_LOG  # never the system log
     if path is not None:
         env["QRLIB_STAND_IN_FILE"] = path
     done = subprocess.run(emulator + [program] + args, env=env, capture_output=True, text=True)
@@ -149,6 +153,32 @@ REFUSED = [
 ]
 
 
+def apply_profile(tool, example, path):
+    """apply, reading back in new processes: what a fresh lookup then returns, one audit line per
+    change, and a second apply that leaves the file as it was."""
+    failures = []
+    profile = os.path.join(os.path.dirname(path), "fleet.profile")
+    with open(profile, "w", encoding="utf-8") as f:
+        f.write("LOCATE(16) = 2h\nDEFAULT = 5m   # the rest\nREWIND = default\n")
+    open(AUDIT_LOG, "w", encoding="utf-8").close()
+    result = json.loads(run(tool, ["apply", "--json", profile], path, allowed=(1,)))
+    names = [c["name"] for c in result["changes"]]
+    if names != ["DEFAULT", "CDB_92"] or not result["changed"]:  # REWIND: at its marker already
+        failures.append(f"apply: changes {names}, changed {result['changed']}")
+    got = lookups(example, path)
+    if (got[0x92], got[0x00], got[0x01]) != (7200, 300, 1800):
+        failures.append(f"apply: fresh lookups {got[0x92]}, {got[0x00]}, {got[0x01]}")
+    with open(AUDIT_LOG, encoding="utf-8") as f:
+        logged = f.read().splitlines()
+    if len(logged) != 2 or not logged[1].startswith("CDB_92 (0x92): 3600 -> 7200 by "):
+        failures.append(f"apply: audit log {logged!r}")
+    before, mtime = read_bytes(path), os.stat(path).st_mtime_ns
+    run(tool, ["apply", profile], path, allowed=(0,))
+    if read_bytes(path) != before or os.stat(path).st_mtime_ns != mtime:
+        failures.append("a second apply changed the store file")
+    return failures
+
+
 def set_and_reset(tool, example, path):
     with open(path, "w", encoding="utf-8") as f:
         f.write(registry(VALUES))
@@ -179,6 +209,7 @@ def set_and_reset(tool, example, path):
             failures.append(f"{args}: exit {status}, {out!r}, {err!r}")
         if read_bytes(path) != before:
             failures.append(f"{args}: the file changed")
+    failures += apply_profile(tool, example, path)
     # No store file: the stand-in keeps the value in the writing process alone, which a new
     # process does not see.
     status, out, err = run_full(tool, ["set", "REWIND", "15m"], None)
@@ -190,8 +221,10 @@ def set_and_reset(tool, example, path):
 
 
 def main():
+    global AUDIT_LOG  # pylint: disable=global-statement
     tool, example, work = sys.argv[1:4]
     os.makedirs(work, exist_ok=True)
+    AUDIT_LOG = os.path.join(work, "audit.log")
     path = os.path.join(work, "registry.ini")
     if agree(tool, example, path, registry(VALUES)) == 0:
         sys.exit("FAIL: the mixed registry must have values to repair")

@@ -12,6 +12,7 @@ main=/usr/share/bash-completion/bash_completion
 rm -rf "$work" && mkdir -p "$work/home" "$work/reports"
 : >"$work/reports/drive.bin"
 : >"$work/reports/kern.log"
+: >"$work/reports/lto9.profile"
 # The completion runs the command as typed; here that is the installed tool, through the emulator.
 tool=$work/scsi-timeouts
 printf '#!/bin/sh\nexec %s %q "$@"\n' "${QR_EMULATOR:-}" "$prefix/bin/scsi-timeouts" >"$tool"
@@ -29,6 +30,11 @@ function=$(complete -p scsi-timeouts 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\
 #   =a,b     exactly these;   ^RE,a,b  these among others, and every offer starts with RE (any case)
 rows=(
     "s|=set,show"
+    "e|=export"
+    "a|=advise,apply"
+    "apply --|=--check,--diff,--exclusive,--json,--help"
+    "apply --check $work/reports/l|=$work/reports/lto9.profile"
+    "export --|=--json,--help"
     "set RE|^RE,REWIND,RESERVE,READ,READ_ELEMENT_STATUS,READ\\(6\\),READ\\ ATTRIBUTE,READ\\ POSITION"
     "show --j|=--json"
     "show REWIND loc|^loc,LOCATE\\(10\\),LOCATE\\(16\\)"

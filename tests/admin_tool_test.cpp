@@ -5,11 +5,13 @@
 
 #include <QrPlatformInfo.h>
 #include <command_line.h>
+#include <pwd.h>
 #include <scsi_timeouts_tool.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -646,6 +648,84 @@ TEST(AdminTool, AReportThatCannotBeWrittenIsExit2) {
     }
     std::signal(SIGPIPE, ignored);
     EXPECT_EQ(st::value("ScsiTimeouts", "REWIND"), "600");
+}
+
+// One audit message per value changed, whichever command changed it; none for what only reads,
+// only plans or changes nothing. The test binary's main points the log at a scratch file.
+TEST(AdminTool, AuditLogHasOneMessagePerChangedValue) {
+    struct Row {
+        std::vector<std::pair<const char*, const char*>> stored;
+        std::vector<std::string> args;  // PROFILE and LOG: the scratch files
+        std::vector<std::string> messages;
+        const char* sudo_user = nullptr;
+        Fault fault = Fault::None;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {{{"REWIND", "900"}}, {"set", "REWIND", "1h"}, {"REWIND (0x01): 900 -> 3600 by % via set"}},
+        {{{"REWIND", "900"}}, {"set", "rewind", "15m"}, {}},
+        {{{"REWIND", "900"}}, {"set", "--dry-run", "REWIND", "1h"}, {}},
+        {{}, {"set", "LOCATE(16)", "1h"}, {"CDB_92 (0x92): default -> 3600 by % via set"}},
+        {{{"DEFAULT", "5"}}, {"reset", "DEFAULT"}, {"DEFAULT: 5 -> default by % via reset"}},
+        {{{"LOAD", "so\x1Bon"}}, {"reset", "LOAD"}, {"LOAD (0x1B): \"so\\x1Bon\" -> default by % via reset"}},
+        {{}, {"reset", "0x92"}, {}},
+        {{{"REWIND", "900"}}, {"reset", "--dry-run", "REWIND"}, {}},
+        {{{"REWIND", "soon"}}, {"check"}, {}},
+        {{{"REWIND", "soon"}}, {"export"}, {}},
+        {{{"LOAD", "soon"}, {"REWIND", "0x384"}}, {"apply", "PROFILE"},
+         {"DEFAULT: default -> 120 by % via apply", "LOAD (0x1B): \"soon\" -> 7920 by % via apply"}},
+        {{{"LOAD", "soon"}}, {"apply", "--check", "PROFILE"}, {}},
+        {{{"LOAD", "7920"}, {"DEFAULT", "120"}, {"REWIND", "900"}}, {"apply", "PROFILE"}, {}},
+        {{}, {"advise", "--kernel-log", "LOG", "--apply"}, {"CDB_8C (0x8C): default -> 660 by % via advise --apply"}},
+        {{}, {"advise", "--kernel-log", "LOG", "--apply", "--dry-run"}, {}},
+        {{{"REWIND", "900"}}, {"set", "REWIND", "1h"}, {"REWIND (0x01): 900 -> 3600 by %, sudo from al\\x0Aice) via set"}, "al\nice"},
+        // Written, but not read back: the store took the write, so it is logged all the same.
+        {{{"REWIND", "900"}}, {"set", "REWIND", "1h"}, {"REWIND (0x01): 900 -> 3600 by % via set"}, nullptr, Fault::DropWrites},
+    };
+    // clang-format on
+    const passwd* user = ::getpwuid(::getuid());
+    const std::string who = std::string(user != nullptr ? user->pw_name : "unknown user") +
+                            " (uid " + std::to_string(::getuid());
+    std::string dir = ::testing::TempDir() + "audit_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const std::string profile = dir + "/profile";
+    const std::string log = dir + "/kern.log";
+    std::ofstream(profile) << "LOAD = 2h12m\nDEFAULT = 2m\nREWIND = 15m\n";
+    std::ofstream(log) << "[456431.184458] st 1:0:1:0: attempting task abort!scmd(0x8b10e4e8), "
+                          "outstanding for 62233 ms & timeout 60000 ms\n"
+                          "[456431.184486] st 1:0:1:0: tag#4695 CDB: Read attributes 8c\n";
+    const char* audit = std::getenv("QR_SCSI_TIMEOUTS_AUDIT_FILE");
+    ASSERT_NE(audit, nullptr);
+    for (const Row& row : rows) {
+        st::reset();
+        installProbe();
+        for (const auto& [name, text] : row.stored) {
+            st::seed("ScsiTimeouts", name, text);
+        }
+        st::dropWrites(row.fault == Fault::DropWrites);
+        std::vector<std::string> args = row.args;
+        for (std::string& a : args) {
+            a = a == "PROFILE" ? profile : a == "LOG" ? log : a;
+        }
+        std::ofstream(audit, std::ios::trunc).close();
+        if (row.sudo_user != nullptr) {
+            ::setenv("SUDO_USER", row.sudo_user, 1);
+        }
+        const Outcome r = runWithOutput(args);
+        ::unsetenv("SUDO_USER");
+        st::dropWrites(false);
+        std::ifstream in(audit);
+        const std::string logged((std::istreambuf_iterator<char>(in)), {});
+        std::vector<std::string> expected;
+        for (std::string m : row.messages) {
+            m.replace(m.find('%'), 1, m.find(", sudo") != std::string::npos ? who : who + ")");
+            expected.push_back(m);
+        }
+        EXPECT_EQ(lines(logged), expected) << args[0] << " " << args[1] << "\n" << r.err;
+    }
+    ::unlink(profile.c_str());
+    ::unlink(log.c_str());
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace
