@@ -21,10 +21,15 @@ set(CPACK_RPM_PACKAGE_RELEASE ${qr_rpm_release})
 # No licence is granted (packaging/copyright): RPM distributions say so with "Proprietary".
 set(CPACK_RPM_PACKAGE_LICENSE Proprietary)
 string(REGEX REPLACE " *<.*$" "" CPACK_RPM_PACKAGE_VENDOR "${QR_PACKAGE_MAINTAINER}")
-# The folders other packages own (filesystem, man, bash-completion, cmake, pkgconfig) stay theirs.
+# The folders other packages own (filesystem, man, bash-completion, cmake, pkgconfig) stay theirs,
+# and so does the product tree itself (/opt/qr, which holds the platform's Base64/).
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /opt /usr/share/man /usr/share/man/man1
     /usr/share/bash-completion /usr/share/bash-completion/completions
     /usr/${QR_RPM_LIBDIR}/cmake /usr/${QR_RPM_LIBDIR}/pkgconfig)
+if(QR_PACKAGE_PREFIX MATCHES "^/opt/.")
+    string(REGEX REPLACE "/$" "" prefix "${QR_PACKAGE_PREFIX}")
+    list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION "${prefix}")
+endif()
 
 # The changelog entry, dated as the Debian packages' changelog.
 set(qr_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
@@ -84,11 +89,14 @@ foreach(component IN LISTS qr_components)
 endforeach()
 
 # rpmlint's filters for these packages, each with its reason (packaging/*.rpmlintrc): the ones
-# for every prefix, and under /usr those for the man page and the program rpmlint looks at there.
-# rpmlint -r <build>/packaging/qrscsitimeouts.rpmlintrc fails on a filter that matches nothing.
+# for every prefix, then under /usr those for the man page and the program rpmlint looks at there,
+# and in /opt those for /opt. rpmlint -r <build>/packaging/qrscsitimeouts.rpmlintrc fails on a
+# filter that matches nothing.
 set(qr_rpmlintrc_parts "${qr_packaging}/qrscsitimeouts.rpmlintrc")
 if(QR_PACKAGE_PREFIX MATCHES "^/usr/?$")
     list(APPEND qr_rpmlintrc_parts "${qr_packaging}/usr.rpmlintrc")
+elseif(qr_in_opt)
+    list(APPEND qr_rpmlintrc_parts "${qr_packaging}/opt.rpmlintrc")
 endif()
 set(qr_rpmlintrc "")
 foreach(part IN LISTS qr_rpmlintrc_parts)
