@@ -19,6 +19,13 @@ if(CPACK_GENERATOR STREQUAL "RPM")
         set(ENV{SOURCE_DATE_EPOCH} "${CPACK_QR_CHANGELOG_EPOCH}")
     endif()
     set(CPACK_PACKAGE_RELOCATABLE OFF)  # one prefix, chosen when configuring
+    # rpmbuild's post-install steps, replaced: the binaries are shipped as CPack stripped them
+    # (with the target's strip), the man page as gzip -9n made it, and the library's mode as
+    # installed, where those steps would strip again with the build machine's tools and take the
+    # library's execute bit away. Instead every file gets the time SOURCE_DATE_EPOCH: clamping
+    # alone keeps the time of a file older than it, such as a source file.
+    string(APPEND CPACK_RPM_SPEC_MORE_DEFINE "
+%define __os_install_post find %{buildroot} -exec touch -h -d @$ENV{SOURCE_DATE_EPOCH} {} +")
     # ldconfig after installing and removing the library, in a directory ldconfig reads.
     if(CPACK_QR_PACKAGE_PREFIX MATCHES "^/usr/?$")
         string(APPEND CPACK_RPM_SPEC_MORE_DEFINE "

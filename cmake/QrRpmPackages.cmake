@@ -41,17 +41,14 @@ file(CONFIGURE OUTPUT "${CPACK_RPM_CHANGELOG_FILE}" CONTENT
      "* ${qr_rpm_date} ${QR_PACKAGE_MAINTAINER} - ${PROJECT_VERSION}-${qr_rpm_release}\n- Release ${PROJECT_VERSION} of QrScsiTimeouts.\n")
 
 # Spec lines of every package. The same bytes from the same commit: the build time and the file
-# times from SOURCE_DATE_EPOCH, a fixed build host, no /usr/lib/.build-id links. The binaries are
-# shipped as CPack stripped them (with the target's strip), the man page as gzip -9n made it, and
-# the library's mode as installed: rpmbuild's own post-install steps would strip again with the
-# build machine's tools and take the library's execute bit away. libQrLib.so is the platform's,
-# and no RPM provides it: the automatic requirements leave it out, and keep everything else.
+# times from SOURCE_DATE_EPOCH (QrCPackProject.cmake sets every file's time to it, as the .deb
+# has them), a fixed build host, no /usr/lib/.build-id links. libQrLib.so is the platform's, and
+# no RPM provides it: the automatic requirements leave it out, and keep everything else.
 set(CPACK_RPM_SPEC_MORE_DEFINE "Packager: ${QR_PACKAGE_MAINTAINER}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1
 %define _build_id_links none
-%define __os_install_post %{nil}
 %global __requires_exclude ^libQrLib[.]so")  # no quote: CPackConfig.cmake keeps none
 set(CPACK_RPM_RPM_DEVELOPMENT_PACKAGE_REQUIRES
     "${qr_rpm_package_runtime} = ${PROJECT_VERSION}-${qr_rpm_release}")

@@ -109,7 +109,7 @@ for type in $types; do
         else
             cmake -S "${sources[$i]}" -B "$build" -DCMAKE_BUILD_TYPE="$type" -DQR_BUILD_TESTS=OFF \
                 -DQR_BUILD_EXAMPLES=OFF "$@" >"$log" 2>&1 || { cat "$log"; fail "configure"; }
-            cmake --build "$build" >>"$log" 2>&1 || { tail -30 "$log"; fail "build"; }
+            cmake --build "$build" --parallel "$(nproc)" >>"$log" 2>&1 || { tail -30 "$log"; fail "build"; }
         fi
         for strip in plain strip; do
             prefix=$work/installed-$i/$type-$strip
