@@ -1,8 +1,9 @@
 # Packages of the install components: a tarball laid out like a plain install, and a Debian
-# package for each shipped component, in the packages' own layout (QrInstallLayouts.cmake). The
-# stand-in store is never packaged: the platform ships the real libQrLib.so.
+# package and an RPM package (cpack -G RPM) for each shipped component, in the packages' own
+# layouts (QrInstallLayouts.cmake). The stand-in store is never packaged: the platform ships the
+# real libQrLib.so.
 set(QR_PACKAGE_MAINTAINER "QrScsiTimeouts maintainers <qrscsitimeouts@maintainers.invalid>"
-    CACHE STRING "Maintainer field of the Debian packages: \"Name <mail>\"")
+    CACHE STRING "Maintainer of the packages (Debian's Maintainer, RPM's Packager and Vendor): \"Name <mail>\"")
 
 set(CPACK_PACKAGE_NAME qrscsitimeouts)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
@@ -76,6 +77,7 @@ if(NOT qr_epoch MATCHES "^[0-9]+$")
     set(qr_epoch 0)
 endif()
 set(QR_CHANGELOG_EPOCH "${qr_epoch}" CACHE INTERNAL "The packages' changelog date (release.reproducible)")
+set(CPACK_QR_CHANGELOG_EPOCH "${qr_epoch}")
 set(qr_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
 set(ENV{SOURCE_DATE_EPOCH} "${qr_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -120,6 +122,7 @@ foreach(component IN LISTS qr_components)
                 RENAME ${package} COMPONENT deb_${component} EXCLUDE_FROM_ALL)
     endif()
 endforeach()
+include(QrRpmPackages)
 add_custom_target(QrScsiTimeouts_Changelogs ALL DEPENDS ${qr_changelogs})
 
 set(CPACK_COMPONENT_DEB_DEVELOPMENT_DEPENDS deb_runtime)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds one tree twice, from two source directories into two build directories, and compares
 # every installed file, stripped and unstripped, in each build type given.
-#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF CPACK|- "BUILD_TYPE..." OWN_BUILD|-
-#                         [cmake args...]
+#   check_reproducible.sh SOURCE_ROOT WORK_DIR READELF CPACK|- GENERATORS "BUILD_TYPE..."
+#                         OWN_BUILD|- [cmake args...]
 #   check_reproducible.sh compare A_DIR B_DIR READELF
 # A file that differs is named with the ELF sections whose bytes differ. With CPACK, the packages
-# of both builds are compared too, made at one SOURCE_DATE_EPOCH. OWN_BUILD, the build tree of
+# of both builds are compared too (cpack's GENERATORS, e.g. "TGZ;DEB;RPM"), made at one
+# SOURCE_DATE_EPOCH. OWN_BUILD, the build tree of
 # SOURCE_ROOT this test belongs to, is the first build of its own build type: it is built already,
 # from another directory than the copy it is compared with, so it is not built a second time.
 set -euo pipefail
@@ -80,8 +81,8 @@ if [[ $1 == compare ]]; then
     exit
 fi
 
-root=$1 work=$2 readelf=$3 cpack=$4 types=$5 own=$6
-shift 6
+root=$1 work=$2 readelf=$3 cpack=$4 generators=$5 types=$6 own=$7
+shift 7
 own_type=""
 if [[ $own != - ]]; then
     own_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$own/CMakeCache.txt")
@@ -108,7 +109,7 @@ for type in $types; do
         else
             cmake -S "${sources[$i]}" -B "$build" -DCMAKE_BUILD_TYPE="$type" -DQR_BUILD_TESTS=OFF \
                 -DQR_BUILD_EXAMPLES=OFF "$@" >"$log" 2>&1 || { cat "$log"; fail "configure"; }
-            cmake --build "$build" >>"$log" 2>&1 || { tail -30 "$log"; fail "build"; }
+            cmake --build "$build" --parallel "$(nproc)" >>"$log" 2>&1 || { tail -30 "$log"; fail "build"; }
         fi
         for strip in plain strip; do
             prefix=$work/installed-$i/$type-$strip
@@ -120,7 +121,8 @@ for type in $types; do
                 >>"$log"
         done
         if [[ $cpack != - ]]; then
-            "$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages-$i/$type" >>"$log" 2>&1 ||
+            "$cpack" --config "$build/CPackConfig.cmake" -G "$generators" -B "$work/packages-$i/$type" \
+                >>"$log" 2>&1 ||
                 { tail -30 "$log"; fail "cpack"; }
             rm -rf "$work/packages-$i/$type/_CPack_Packages"
         fi
