@@ -49,6 +49,10 @@ struct Arguments {
     ReadBack how_to_read_back = ReadBack::NewProcess;  // set by the caller, not the command line
 };
 
+// Reads the command line into `args` as GNU does: options anywhere among the operands, "--"
+// ends them, long options may be abbreviated. Returns an empty text, or the usage error.
+std::string parseArguments(int argc, char** argv, Arguments& args);
+
 // The report and the complaints, kept together so that they cannot change places.
 struct Streams {
     std::ostream& out;
