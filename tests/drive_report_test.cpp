@@ -305,7 +305,7 @@ TEST_F(AdviseOnReports, RefusedWithoutTimeoutsOrAboveOneMiB) {
          "again with sg_opcodes --rctd --raw /dev/sgN > FILE; nothing applied\n"},
         {"some.rsoc", report(cmd({0x12, 0, 0, false}) + cmd({0x93, 0, 9000})), 1, ""},
         {"plain.txt", "Opcode  Service    CDB    Name\n", 2,
-         "/plain.txt\": byte 0: malformed drive report: line 1: expected the "
+         "/plain.txt\": malformed drive report: line 1: expected the "
          "timeout columns: this table was printed without --rctd; capture it again with "
          "sg_opcodes --rctd --raw"},
         {"large.rsoc", overOneMiB(), 2, "larger than 1 MiB: not a drive's report"},

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ostream>
+#include <string>
 
 #include "host_evidence.h"
 #include "kernel_log_reader.h"
@@ -88,8 +89,11 @@ bool readReports(const std::vector<Input>& reports, Evidence& ev, std::ostream& 
         }
         DriveReport report = parseDriveReport(bytes.data(), bytes.size());
         if (report.malformed) {
-            err << "scsi-timeouts: " << name << ": byte " << report.offset
-                << ": malformed drive report: " << report.reason << "; nothing applied\n";
+            // The table form names its line in the reason; the binary form, its byte here.
+            const bool by_line = report.reason.rfind("line ", 0) == 0;
+            err << "scsi-timeouts: " << name << ": "
+                << (by_line ? std::string() : "byte " + std::to_string(report.offset) + ": ")
+                << "malformed drive report: " << report.reason << "; nothing applied\n";
             return false;
         }
         for (const std::string& w : report.warnings) {
