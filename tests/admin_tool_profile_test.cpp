@@ -20,29 +20,14 @@
 #include <vector>
 
 #include "store_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace tool = scsi_timeouts_tool;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 Outcome runTool(std::vector<std::string> args) {
-    args.insert(args.begin(), "scsi-timeouts");
-    std::vector<char*> argv;
-    argv.reserve(args.size());
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err,
-                                     tool::ReadBack::SameProcess);
-    return {status, out.str(), err.str()};
+    return runToolFor(std::move(args), tool::ReadBack::SameProcess);
 }
 
 std::string readFile(const std::string& path) {

@@ -20,34 +20,20 @@
 #include <vector>
 
 #include "store_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace tool = scsi_timeouts_tool;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 int runInto(std::ostream& out, std::ostream& err, std::vector<std::string> args,
             tool::ReadBack read_back = tool::ReadBack::SameProcess) {
-    args.insert(args.begin(), "scsi-timeouts");
-    std::vector<char*> argv;
-    argv.reserve(args.size());
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    return tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err, read_back);
+    return runToolInto(out, err, std::move(args), read_back);
 }
 
 Outcome runWithOutput(std::vector<std::string> args,
                       tool::ReadBack read_back = tool::ReadBack::SameProcess) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = runInto(out, err, std::move(args), read_back);
-    return {status, out.str(), err.str()};
+    return runToolFor(std::move(args), read_back);
 }
 
 int run(std::vector<std::string> args) {

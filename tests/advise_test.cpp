@@ -21,6 +21,7 @@
 #include "drive_report_bytes.h"
 #include "fresh_process.h"
 #include "store_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -331,27 +332,10 @@ TEST(Advise, RoundingAndDurations) {
 
 // ---- The command, on the sample registry ------------------------------------------------------
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// A copy of this process forked before each write reads it back: a new process would be this
-// test binary, not the tool.
+// A copy of this process forked before each write reads it back.
 Outcome runTool(std::vector<std::string> args,
                 tool::ReadBack read_back = tool::ReadBack::ForkedEarly) {
-    args.insert(args.begin(), "scsi-timeouts");
-    std::vector<char*> argv;
-    argv.reserve(args.size());
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status =
-        tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err, read_back);
-    return {status, out.str(), err.str()};
+    return runToolFor(std::move(args), read_back);
 }
 
 std::string readFile(const std::string& path) {
@@ -541,8 +525,9 @@ TEST_F(AdviseCommand, StatusesAndNeverShorter) {
         }
         EXPECT_EQ(readFile(store_), before) << "advise without --apply never writes";
     }
-    EXPECT_NE(runTool({"advise", "--drive-report", bad}).err.find("byte 0: malformed"),
-              std::string::npos);
+    EXPECT_NE(
+        runTool({"advise", "--drive-report", bad}).err.find(": malformed drive report: line 1: "),
+        std::string::npos);
     const std::string capture = runTool({"advise"}).err;
     EXPECT_NE(capture.find("sg_opcodes --rctd --raw /dev/sgN > FILE"), std::string::npos);
     EXPECT_NE(capture.find("journalctl -k > FILE"), std::string::npos);

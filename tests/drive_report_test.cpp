@@ -14,6 +14,7 @@
 
 #include "drive_report_bytes.h"
 #include "store_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -233,12 +234,6 @@ TEST(DriveReport, TextsRefused) {
 
 // ---- What advise makes of them ----------------------------------------------------------------
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // advise on the stand-in's in-memory registry (the test main gives it no file).
 class AdviseOnReports : public ::testing::Test {
   protected:
@@ -261,17 +256,7 @@ class AdviseOnReports : public ::testing::Test {
         return path;
     }
     static Outcome advise(const std::string& path, const char* view = "--json") {
-        std::vector<std::string> args = {"scsi-timeouts", "advise", view, "--drive-report", path};
-        std::vector<char*> argv;
-        argv.reserve(args.size());
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err,
-                                         tool::ReadBack::SameProcess);
-        return {status, out.str(), err.str()};
+        return runToolFor({"advise", view, "--drive-report", path}, tool::ReadBack::SameProcess);
     }
     std::string dir_;
     std::vector<std::string> files_;

@@ -32,6 +32,7 @@
 
 #include "fresh_process.h"
 #include "store_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -672,23 +673,9 @@ TEST_F(Journal, FoldersHostsAndErrors) {
 
 // ---- advise on the host, end to end ---------------------------------------------------------
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
 Outcome advise(std::vector<std::string> args) {
-    args.insert(args.begin(), {"scsi-timeouts", "advise"});
-    std::vector<char*> argv;
-    argv.reserve(args.size());
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = tool::runTool(static_cast<int>(argv.size()), argv.data(), out, err,
-                                     tool::ReadBack::SameProcess);
-    return {status, out.str(), err.str()};
+    args.insert(args.begin(), "advise");
+    return runToolFor(std::move(args), tool::ReadBack::SameProcess);
 }
 
 // A host's root for SCSI_TIMEOUTS_TEST_ROOT, the sample registry as the store.
