@@ -27,6 +27,11 @@ struct MessagePlace {
 // within this of each other; the same code timing out again later is another event.
 constexpr int64_t error_handler_run_ms = int64_t{10} * 60 * 1000;
 
+// Two lines may be of one command unless both carry tags and the tags differ.
+inline bool tagsAgree(long a, long b) {
+    return a < 0 || b < 0 || a == b;
+}
+
 class EventPairing {
   public:
     explicit EventPairing(KernelLogFindings& findings) : findings_(findings) {}
