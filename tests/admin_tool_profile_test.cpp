@@ -326,8 +326,8 @@ TEST(Profile, SecondApplyLeavesTheStoreFileAlone) {
     // An empty profile with --exclusive: back to the built-in defaults, nothing left exported.
     const Outcome reset = runTool({"apply", "--exclusive", scratch.file("empty", "")});
     EXPECT_EQ(reset.status, 1) << reset.err;
-    const Outcome exported = runTool({"export", "--json"});
-    for (const auto& [name, value] : nlohmann::json::parse(exported.out)["values"].items()) {
+    const auto exported = nlohmann::json::parse(runTool({"export", "--json"}).out);
+    for (const auto& [name, value] : exported["values"].items()) {
         EXPECT_EQ(value, "default") << name;
     }
     ::unsetenv("QRLIB_STAND_IN_FILE");
