@@ -40,10 +40,11 @@ set(CPACK_RPM_CHANGELOG_FILE "${PROJECT_BINARY_DIR}/packaging/rpm-changelog")
 file(CONFIGURE OUTPUT "${CPACK_RPM_CHANGELOG_FILE}" CONTENT
      "* ${qr_rpm_date} ${QR_PACKAGE_MAINTAINER} - ${PROJECT_VERSION}-${qr_rpm_release}\n- Release ${PROJECT_VERSION} of QrScsiTimeouts.\n")
 
-# Spec lines of every package. The same bytes from the same commit: the build time and the file
-# times from SOURCE_DATE_EPOCH (QrCPackProject.cmake sets every file's time to it, as the .deb
-# has them), a fixed build host, no /usr/lib/.build-id links. libQrLib.so is the platform's, and
-# no RPM provides it: the automatic requirements leave it out, and keep everything else.
+# rpmbuild's header lines for every package. The same bytes from the same commit: the build time
+# and the file times from SOURCE_DATE_EPOCH (QrCPackProject.cmake sets every file's time to it,
+# as the .deb has them), a fixed build host, no /usr/lib/.build-id links. libQrLib.so is the
+# platform's, and no RPM provides it: the automatic requirements leave it out, and keep
+# everything else.
 set(CPACK_RPM_SPEC_MORE_DEFINE "Packager: ${QR_PACKAGE_MAINTAINER}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
